@@ -1,0 +1,31 @@
+#pragma once
+
+// The answers of the head unit's shell commands that the installer runs
+// (spec Part 1.5): getprop, wm size/density, pm path, appops set, monkey.
+// Pure: the caller passes the profile and whether the app is installed, and records
+// the launch itself.
+
+#include "profile.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+struct CommandResult {
+    QByteArray out;
+    QByteArray err;
+    int exitCode = 0;
+    QString launchedPackage; // set when monkey started an app
+};
+
+// argv is the command line after sh word splitting; an empty argv is an empty command.
+// Anything not simulated, unsupported sub-commands of the known tools included,
+// answers like a missing binary: "/system/bin/sh: X: inaccessible or not found", 127.
+[[nodiscard]] CommandResult runDeviceCommand(const QStringList &argv, const Profile &profile,
+                                             bool appInstalled);
+
+// mksh's answer to unbalanced quotes.
+[[nodiscard]] CommandResult shellSyntaxError();
+
+// The path `pm path` prints for an installed package, "/data/app/<package>-1/base.apk".
+[[nodiscard]] QString installedApkPath(const QString &packageName);

@@ -1,0 +1,186 @@
+#include "hostconnection.h"
+
+#include "servicerequest.h"
+#include "servicestream.h"
+
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QTcpSocket>
+
+#include <algorithm>
+
+HostConnection::HostConnection(QTcpSocket *socket, DeviceContext &context, QObject *parent)
+    : QObject(parent)
+    , m_socket(socket)
+    , m_context(context)
+{
+    m_socket->setParent(this);
+    connect(m_socket, &QTcpSocket::readyRead, this, &HostConnection::readPackets);
+    connect(m_socket, &QTcpSocket::disconnected, this, &HostConnection::drop);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &HostConnection::drop);
+}
+
+void HostConnection::readPackets()
+{
+    m_reader.feed(m_socket->readAll());
+    while (!m_dropped) {
+        const std::optional<adbwire::Packet> packet = m_reader.next();
+        if (!packet)
+            break;
+        handlePacket(*packet);
+    }
+    if (m_reader.isCorrupt())
+        drop();
+}
+
+void HostConnection::handlePacket(const adbwire::Packet &packet)
+{
+    switch (packet.command) {
+    case adbwire::Cnxn:
+        handleConnect(packet);
+        break;
+    case adbwire::Auth:
+        handleAuth(packet);
+        break;
+    case adbwire::Open:
+        handleOpen(packet);
+        break;
+    case adbwire::Wrte:
+        handleWrite(packet);
+        break;
+    case adbwire::Okay:
+        handleOkay(packet);
+        break;
+    case adbwire::Clse:
+        handleClose(packet);
+        break;
+    default:
+        break; // SYNC, STLS and anything else: not for this device
+    }
+}
+
+void HostConnection::handleConnect(const adbwire::Packet &packet)
+{
+    // A repeated CNXN means the host starts over: forget its old streams.
+    closeAllStreams();
+    m_online = false;
+    m_peerMaxPayload = std::clamp<quint32>(packet.arg1, 4096, adbwire::kLargestAcceptedPayload);
+    if (m_context.profile.unauthorized) {
+        sendAuthToken();
+        return;
+    }
+    // No AUTH: the host then takes this for an unsecured adbd and lists it as "device".
+    send({adbwire::Cnxn, adbwire::kVersion, adbwire::kDeviceMaxPayload, m_context.profile.banner()});
+    m_online = true;
+}
+
+void HostConnection::handleAuth(const adbwire::Packet &packet)
+{
+    if (!m_context.profile.unauthorized)
+        return;
+    // Reject every signature with a fresh token; when the host runs out of keys it sends
+    // its public key and waits for the user, which never happens: "unauthorized".
+    if (packet.arg0 == adbwire::AuthSignature)
+        sendAuthToken();
+}
+
+void HostConnection::handleOpen(const adbwire::Packet &packet)
+{
+    const quint32 remoteId = packet.arg0;
+    if (!m_online || remoteId == 0)
+        return;
+
+    ServiceRequest request = parseServiceRequest(packet.payload);
+    if (request.kind == ServiceRequest::Kind::Unsupported) {
+        m_context.log->write({{QStringLiteral("service"), request.service},
+                              {QStringLiteral("outcome"), QStringLiteral("refused")}});
+        send({adbwire::Clse, 0, remoteId, {}});
+        return;
+    }
+
+    const quint32 localId = m_nextLocalId++;
+    if (m_nextLocalId == 0)
+        m_nextLocalId = 1;
+    auto *stream = new ServiceStream(
+        localId, remoteId, std::move(request), m_context,
+        std::min(m_peerMaxPayload, adbwire::kDeviceMaxPayload),
+        [this](const adbwire::Packet &p) { send(p); }, this);
+    connect(stream, &ServiceStream::finished, this, &HostConnection::forgetStream);
+    m_streams[localId] = stream;
+    send({adbwire::Okay, localId, remoteId, {}});
+    stream->start();
+}
+
+void HostConnection::handleWrite(const adbwire::Packet &packet)
+{
+    ServiceStream *stream = streamFor(packet);
+    if (!stream)
+        return;
+    send({adbwire::Okay, stream->localId(), stream->remoteId(), {}});
+    stream->receive(packet.payload);
+}
+
+void HostConnection::handleOkay(const adbwire::Packet &packet)
+{
+    if (ServiceStream *stream = streamFor(packet))
+        stream->acknowledged();
+}
+
+void HostConnection::handleClose(const adbwire::Packet &packet)
+{
+    if (ServiceStream *stream = streamFor(packet))
+        stream->hostClosed();
+}
+
+ServiceStream *HostConnection::streamFor(const adbwire::Packet &packet) const
+{
+    if (!m_online)
+        return nullptr;
+    const auto it = m_streams.find(packet.arg1);
+    if (it == m_streams.end() || it->second->remoteId() != packet.arg0)
+        return nullptr;
+    return it->second;
+}
+
+void HostConnection::forgetStream(quint32 localId)
+{
+    const auto it = m_streams.find(localId);
+    if (it == m_streams.end())
+        return;
+    it->second->deleteLater();
+    m_streams.erase(it);
+}
+
+void HostConnection::closeAllStreams()
+{
+    for (auto &[id, stream] : m_streams) {
+        stream->disconnect(this);
+        stream->hostClosed();
+        stream->deleteLater();
+    }
+    m_streams.clear();
+}
+
+void HostConnection::sendAuthToken()
+{
+    QByteArray token(20, Qt::Uninitialized);
+    for (char &byte : token)
+        byte = static_cast<char>(QRandomGenerator::global()->bounded(256));
+    send({adbwire::Auth, adbwire::AuthToken, 0, token});
+}
+
+void HostConnection::send(const adbwire::Packet &packet)
+{
+    if (!m_dropped)
+        m_socket->write(adbwire::encodePacket(packet));
+}
+
+void HostConnection::drop()
+{
+    if (m_dropped)
+        return;
+    m_dropped = true;
+    closeAllStreams();
+    m_socket->abort();
+    deleteLater();
+}

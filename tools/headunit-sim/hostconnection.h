@@ -1,0 +1,50 @@
+#pragma once
+
+// One TCP connection from an adb server: the CNXN/AUTH handshake and the streams
+// multiplexed over it (adb-wire-notes.md sections 2 and 3).
+
+#include "adbpacket.h"
+#include "devicecontext.h"
+
+#include <QObject>
+
+#include <map>
+
+class QTcpSocket;
+class ServiceStream;
+
+class HostConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Takes ownership of the socket; deletes itself when the host goes away.
+    HostConnection(QTcpSocket *socket, DeviceContext &context, QObject *parent);
+
+private:
+    void readPackets();
+    void handlePacket(const adbwire::Packet &packet);
+    void handleConnect(const adbwire::Packet &packet);
+    void handleAuth(const adbwire::Packet &packet);
+    void handleOpen(const adbwire::Packet &packet);
+    void handleWrite(const adbwire::Packet &packet);
+    void handleOkay(const adbwire::Packet &packet);
+    void handleClose(const adbwire::Packet &packet);
+    // The stream a host packet is for, or nullptr for unknown or closed ids (then the
+    // packet is ignored and not answered).
+    [[nodiscard]] ServiceStream *streamFor(const adbwire::Packet &packet) const;
+    void forgetStream(quint32 localId);
+    void closeAllStreams();
+    void sendAuthToken();
+    void send(const adbwire::Packet &packet);
+    void drop();
+
+    QTcpSocket *m_socket;
+    DeviceContext &m_context;
+    adbwire::PacketReader m_reader;
+    bool m_online = false;
+    bool m_dropped = false;
+    quint32 m_peerMaxPayload = 4096;
+    quint32 m_nextLocalId = 1;
+    std::map<quint32, ServiceStream *> m_streams;
+};

@@ -1,0 +1,121 @@
+// headunit-sim: a simulated Android car head unit that the real adb accepts through
+// `adb connect 127.0.0.1:PORT`. See README.md.
+
+#include "deviceserver.h"
+#include "profile.h"
+#include "servicelog.h"
+#include "signalwatcher.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+struct Options {
+    quint16 port = 0;
+    QString portFile;
+    QString profileFile;
+    QString logFile;
+};
+
+Options parseOptions(const QCoreApplication &app)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Simulated Android head unit for adb connect."));
+    parser.addHelpOption();
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("TCP port on 127.0.0.1, 0 lets the kernel choose."),
+                                  QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption portFile(QStringLiteral("port-file"),
+                                      QStringLiteral("Write the actual port to FILE."),
+                                      QStringLiteral("FILE"));
+    const QCommandLineOption profile(QStringLiteral("profile"),
+                                     QStringLiteral("JSON profile, see README.md."),
+                                     QStringLiteral("FILE"));
+    const QCommandLineOption log(QStringLiteral("log"),
+                                 QStringLiteral("Append one JSON line per service request."),
+                                 QStringLiteral("FILE"));
+    parser.addOptions({port, portFile, profile, log});
+    parser.process(app);
+
+    Options options;
+    bool ok = false;
+    const uint value = parser.value(port).toUInt(&ok);
+    if (!ok || value > 65535) {
+        std::fprintf(stderr, "headunit-sim: bad --port value\n");
+        std::exit(2);
+    }
+    options.port = static_cast<quint16>(value);
+    options.portFile = parser.value(portFile);
+    options.profileFile = parser.value(profile);
+    options.logFile = parser.value(log);
+    return options;
+}
+
+Profile readProfileOrExit(const QString &path)
+{
+    if (path.isEmpty())
+        return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "headunit-sim: cannot read profile %s\n", qPrintable(path));
+        std::exit(2);
+    }
+    const ProfileLoad load = loadProfile(file.readAll());
+    if (!load.error.isEmpty()) {
+        std::fprintf(stderr, "headunit-sim: %s\n", qPrintable(load.error));
+        std::exit(2);
+    }
+    return load.profile;
+}
+
+// QSaveFile writes a temporary file and renames it, so a reader never sees half a number.
+bool writePortFile(const QString &path, quint16 port)
+{
+    if (path.isEmpty())
+        return true;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QByteArray::number(port) + '\n');
+    return file.commit();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("headunit-sim"));
+    const Options options = parseOptions(app);
+    const Profile profile = readProfileOrExit(options.profileFile);
+
+    ServiceLog log;
+    QString error;
+    if (!log.open(options.logFile, &error)) {
+        std::fprintf(stderr, "headunit-sim: %s\n", qPrintable(error));
+        return 2;
+    }
+
+    SignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app, &QCoreApplication::quit);
+
+    DeviceServer server(profile, &log);
+    if (!server.listen(options.port, &error)) {
+        std::fprintf(stderr, "headunit-sim: %s\n", qPrintable(error));
+        return 1;
+    }
+    if (!writePortFile(options.portFile, server.port())) {
+        std::fprintf(stderr, "headunit-sim: cannot write %s\n", qPrintable(options.portFile));
+        return 1;
+    }
+    std::printf("PORT %u\n", unsigned(server.port()));
+    std::fflush(stdout);
+
+    return app.exec();
+}

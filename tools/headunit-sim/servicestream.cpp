@@ -1,0 +1,174 @@
+#include "servicestream.h"
+
+#include "devicecommands.h"
+#include "shellv2.h"
+
+#include <QJsonArray>
+#include <QTimer>
+
+#include <algorithm>
+
+ServiceStream::ServiceStream(quint32 localId, quint32 remoteId, ServiceRequest request,
+                             DeviceContext &context, quint32 maxPayload, PacketSender send,
+                             QObject *parent)
+    : QObject(parent)
+    , m_localId(localId)
+    , m_remoteId(remoteId)
+    , m_request(std::move(request))
+    , m_context(context)
+    , m_maxPayload(maxPayload)
+    , m_send(std::move(send))
+{
+}
+
+void ServiceStream::start()
+{
+    switch (m_request.kind) {
+    case ServiceRequest::Kind::ShellV2:
+    case ServiceRequest::Kind::RawShell:
+        scheduleAnswer(&ServiceStream::answerCommand);
+        break;
+    case ServiceRequest::Kind::Install:
+        // Nothing to wait for when there is no size or nothing to read.
+        if (m_request.installSize <= 0)
+            scheduleAnswer(&ServiceStream::answerInstall);
+        break;
+    case ServiceRequest::Kind::Unsupported:
+        break;
+    }
+}
+
+void ServiceStream::receive(const QByteArray &data)
+{
+    // Shell streams: stdin and close-stdin packets are dropped, no command reads stdin.
+    if (m_request.kind != ServiceRequest::Kind::Install || m_answerScheduled)
+        return;
+    // The host never half-closes after the APK bytes: count exactly -S bytes.
+    const qint64 wanted = m_request.installSize - m_received;
+    const qint64 taken = std::min<qint64>(wanted, data.size());
+    m_hash.addData(QByteArrayView(data.constData(), taken));
+    m_received += taken;
+    if (m_received == m_request.installSize)
+        scheduleAnswer(&ServiceStream::answerInstall);
+}
+
+void ServiceStream::acknowledged()
+{
+    m_awaitingOkay = false;
+    flush();
+}
+
+void ServiceStream::hostClosed()
+{
+    if (m_finished)
+        return;
+    if (!m_answered)
+        m_context.log->write(logEntry(QStringLiteral("closed by host")));
+    m_answered = true;
+    finish();
+}
+
+void ServiceStream::scheduleAnswer(void (ServiceStream::*answer)())
+{
+    m_answerScheduled = true;
+    // `this` as context: the timer dies with the stream if the host goes away first.
+    QTimer::singleShot(m_context.profile.delayMs, this, answer);
+}
+
+void ServiceStream::answerCommand()
+{
+    if (m_finished)
+        return;
+    const CommandResult result =
+        m_request.argvOk
+            ? runDeviceCommand(m_request.argv, m_context.profile, m_context.state.appInstalled)
+            : shellSyntaxError();
+
+    QJsonObject entry = logEntry(QStringLiteral("exit %1").arg(result.exitCode));
+    if (!result.launchedPackage.isEmpty())
+        entry.insert(QStringLiteral("launched"), result.launchedPackage);
+    m_context.log->write(entry);
+    m_answered = true;
+
+    if (m_request.kind == ServiceRequest::Kind::RawShell) {
+        sendAndClose(result.out + result.err);
+    } else if (m_request.pty) {
+        // A pty merges stderr into the terminal and turns \n into \r\n.
+        QByteArray terminal = result.out + result.err;
+        terminal.replace("\n", "\r\n");
+        sendAndClose(shellv2::encodeCommandReply(terminal, {}, result.exitCode));
+    } else {
+        sendAndClose(shellv2::encodeCommandReply(result.out, result.err, result.exitCode));
+    }
+}
+
+void ServiceStream::answerInstall()
+{
+    if (m_finished)
+        return;
+    const Profile &profile = m_context.profile;
+    QByteArray reply;
+    QString outcome;
+    if (m_request.installSize < 0) {
+        reply = "Failure [INSTALL_FAILED_INVALID_APK: the simulator needs -S <size>]\n";
+        outcome = QStringLiteral("install failure");
+    } else if (!profile.installFailure.isEmpty()) {
+        reply = "Failure [" + profile.installFailure.toUtf8() + "]\n";
+        outcome = QStringLiteral("install failure");
+    } else {
+        m_context.state.appInstalled = true;
+        m_context.state.lastInstallSize = m_received;
+        m_context.state.lastInstallSha256 = m_hash.result().toHex();
+        reply = "Success\n";
+        outcome = QStringLiteral("install success");
+    }
+
+    QJsonObject entry = logEntry(outcome);
+    entry.insert(QStringLiteral("size"), m_received);
+    entry.insert(QStringLiteral("sha256"), QString::fromLatin1(m_hash.result().toHex()));
+    m_context.log->write(entry);
+    m_answered = true;
+    sendAndClose(reply);
+}
+
+void ServiceStream::sendAndClose(const QByteArray &bytes)
+{
+    m_outbox = bytes;
+    m_closeWhenSent = true;
+    flush();
+}
+
+void ServiceStream::flush()
+{
+    if (m_finished || m_awaitingOkay)
+        return;
+    if (!m_outbox.isEmpty()) {
+        const qsizetype chunk = std::min<qsizetype>(m_outbox.size(), m_maxPayload);
+        m_send({adbwire::Wrte, m_localId, m_remoteId, m_outbox.left(chunk)});
+        m_outbox.remove(0, chunk);
+        m_awaitingOkay = true;
+        return;
+    }
+    if (m_closeWhenSent) {
+        // Like adbd, close only once the last WRTE was acknowledged.
+        m_send({adbwire::Clse, m_localId, m_remoteId, {}});
+        finish();
+    }
+}
+
+void ServiceStream::finish()
+{
+    m_finished = true;
+    emit finished(m_localId);
+}
+
+QJsonObject ServiceStream::logEntry(const QString &outcome) const
+{
+    QJsonObject entry{
+        {QStringLiteral("service"), m_request.service},
+        {QStringLiteral("command"), m_request.command},
+        {QStringLiteral("argv"), QJsonArray::fromStringList(m_request.argv)},
+        {QStringLiteral("outcome"), outcome},
+    };
+    return entry;
+}
