@@ -1,0 +1,443 @@
+#include "installerwindow.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QGraphicsDropShadowEffect>
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QWidget>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+// The window is laid out in points with a fixed content area; frames below are written with
+// the origin at the parent's bottom-left corner, as the design gives them, and flipped here.
+constexpr int windowWidth = 980;
+constexpr int windowHeight = 650;
+constexpr int cardHeight = 175;
+
+// Where the face colour of a flat button is kept, so that it can be read back.
+constexpr const char *buttonFaceProperty = "zorvikButtonFace";
+
+// A frame given as (x, y, w, h) with y counted upward from the bottom of a parent that is
+// `parentHeight` tall, converted to Qt's top-left origin.
+QRect bottomUp(int parentHeight, int x, int y, int w, int h)
+{
+    return QRect(x, parentHeight - y - h, w, h);
+}
+
+QColor white(double level)
+{
+    return QColor::fromRgbF(float(level), float(level), float(level));
+}
+
+QColor rgb(double r, double g, double b)
+{
+    return QColor::fromRgbF(float(r), float(g), float(b));
+}
+
+// Secondary text: macOS draws it as black at about half opacity; on our light grounds
+// (white card, 0.96 window) that comes out close to a mid grey, and an opaque colour keeps
+// the text the same on any ground.
+QColor secondaryTextColour()
+{
+    return QColor(0x80, 0x80, 0x80);
+}
+
+// Inter is the face the design was drawn with and Debian ships it; elsewhere the platform's
+// own UI font stands in. Sizes are pixel sizes so a label keeps its size whatever DPI the
+// platform reports, as points on macOS do.
+QFont uiFont(int pixelSize, QFont::Weight weight = QFont::Normal)
+{
+    static const bool haveInter = QFontDatabase::families().contains(QStringLiteral("Inter"));
+    QFont font = haveInter ? QFont(QStringLiteral("Inter")) : QApplication::font();
+    font.setPixelSize(pixelSize);
+    font.setWeight(weight);
+    return font;
+}
+
+QFont monospaceFont(int pixelSize)
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(pixelSize);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+// A read-only text label: wraps, no frame, no background of its own, text from the top left.
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, const QRect &frame,
+                  const QFont &font, const QColor &colour)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setFrameShape(QFrame::NoFrame);
+    label->setAttribute(Qt::WA_TranslucentBackground);
+    label->setAutoFillBackground(false);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Desktop text fields keep their text a couple of pixels off the left edge; without that
+    // the captions and values would sit visibly closer to the card's edge than designed.
+    label->setContentsMargins(2, 0, 2, 0);
+    label->setFont(font);
+    label->setGeometry(frame);
+    setTextColour(label, colour);
+    return label;
+}
+
+// A plain white panel with rounded corners; the labels on it draw their own text.
+class RoundedPanel : public QWidget
+{
+public:
+    RoundedPanel(QWidget *parent, const QColor &fill, qreal radius)
+        : QWidget(parent), m_fill(fill), m_radius(radius)
+    {
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(m_fill);
+        painter.drawRoundedRect(QRectF(rect()), m_radius, m_radius);
+    }
+
+private:
+    QColor m_fill;
+    qreal m_radius;
+};
+
+// The log pane: a plain text view on a rounded grey ground. The viewport and the scroll bar
+// are transparent, so the ground is painted once, on the pane itself, and its rounded
+// corners reach under the scroll bar as they do when a layer clips the whole pane.
+class RoundedLogView : public QPlainTextEdit
+{
+public:
+    RoundedLogView(QWidget *parent, const QColor &fill, qreal radius)
+        : QPlainTextEdit(parent), m_fill(fill), m_radius(radius)
+    {
+        viewport()->setAutoFillBackground(false);
+        QPalette palette = viewport()->palette();
+        palette.setColor(QPalette::Base, Qt::transparent);
+        viewport()->setPalette(palette);
+        // A slim scroller without arrows or track, in the spirit of the desktop it came from.
+        // Its knob shows only when there is something to scroll; a knob filling the whole
+        // bar would look like a control that does something.
+        styleScroller(0, 0);
+        connect(verticalScrollBar(), &QScrollBar::rangeChanged, this,
+                [this](int minimum, int maximum) { styleScroller(minimum, maximum); });
+    }
+
+private:
+    void styleScroller(int minimum, int maximum)
+    {
+        const bool scrollable = maximum > minimum;
+        if (scrollable == m_scrollable && !verticalScrollBar()->styleSheet().isEmpty())
+            return;
+        m_scrollable = scrollable;
+        verticalScrollBar()->setStyleSheet(
+            QStringLiteral(
+                "QScrollBar:vertical { background: transparent; width: 11px; margin: 6px 3px 6px 0; }"
+                "QScrollBar::handle:vertical { background: %1; border-radius: 4px; min-height: 18px; }"
+                "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+                "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
+                .arg(scrollable ? QStringLiteral("rgba(0, 0, 0, 70)") : QStringLiteral("transparent")));
+    }
+
+protected:
+    // QAbstractScrollArea sends its viewport's paint events to paintEvent(); the pane's own
+    // surface is painted from event(), so that is where the ground goes.
+    bool event(QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            QPainter painter(this);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(m_fill);
+            painter.drawRoundedRect(QRectF(rect()), m_radius, m_radius);
+        }
+        return QPlainTextEdit::event(event);
+    }
+
+private:
+    QColor m_fill;
+    qreal m_radius;
+    bool m_scrollable = false;
+};
+
+// Scales the logo down to fit its slot, never up, and renders it at the screen's pixel
+// density so it stays sharp on HiDPI displays.
+QPixmap logoPixmap(const QImage &image, const QSize &slot, qreal devicePixelRatio)
+{
+    QSizeF logical = QSizeF(image.size());
+    if (logical.width() > slot.width() || logical.height() > slot.height())
+        logical = logical.scaled(QSizeF(slot), Qt::KeepAspectRatio);
+    const QSize pixels = (logical * devicePixelRatio).toSize().expandedTo(QSize(1, 1));
+    QImage scaled = pixels == image.size()
+                        ? image
+                        : image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    scaled.setDevicePixelRatio(devicePixelRatio);
+    return QPixmap::fromImage(scaled);
+}
+
+struct InfoRow
+{
+    const char *caption;
+    const char *key;
+};
+
+constexpr std::array<InfoRow, 5> infoRows{{
+    {"Модель", "model"},
+    {"Android / API", "android"},
+    {"Сборка", "build"},
+    {"Экран", "screen"},
+    {"Zorvik App", "installed"},
+}};
+
+void buildSidePanel(QWidget *root, const QString &resourceDir, const QStringList &stepTitles,
+                    const WindowColours &colours, InstallerWidgets &widgets)
+{
+    auto *panel = new QWidget(root);
+    panel->setObjectName(QStringLiteral("sidePanel"));
+    panel->setGeometry(bottomUp(windowHeight, 0, 0, 330, 650));
+    panel->setAutoFillBackground(true);
+    QPalette palette = panel->palette();
+    palette.setColor(QPalette::Window, colours.navy);
+    panel->setPalette(palette);
+    const int h = panel->height();
+
+    // A missing resource directory is treated like a missing logo: an empty path would
+    // otherwise make QDir read logo.png from whatever the working directory happens to be.
+    if (!resourceDir.isEmpty()) {
+        const QImage image(QDir(resourceDir).filePath(QStringLiteral("logo.png")));
+        if (!image.isNull()) {
+            const QRect frame = bottomUp(h, 42, 548, 210, 70);
+            auto *logo = new QLabel(panel);
+            logo->setObjectName(QStringLiteral("logo"));
+            logo->setAlignment(Qt::AlignCenter);
+            logo->setAttribute(Qt::WA_TranslucentBackground);
+            logo->setGeometry(frame);
+            const QScreen *screen = QGuiApplication::primaryScreen();
+            const qreal dpr = screen ? screen->devicePixelRatio() : qApp->devicePixelRatio();
+            logo->setPixmap(logoPixmap(image, frame.size(), dpr));
+        }
+    }
+
+    makeLabel(panel, "headline", QStringLiteral("Установка в автомобиль"),
+              bottomUp(h, 42, 458, 245, 64), uiFont(26, QFont::DemiBold), Qt::white);
+    makeLabel(panel, "instruction",
+              QStringLiteral("Подключите Mac к мультимедийной системе кабелем USB и подтвердите "
+                             "отладку на экране автомобиля."),
+              bottomUp(h, 42, 355, 245, 90), uiFont(13), rgb(0.68, 0.77, 0.91));
+
+    for (qsizetype i = 0; i < stepTitles.size(); ++i) {
+        const QString text = QString::number(i + 1) + QStringLiteral("   ") + stepTitles.at(i);
+        const QByteArray name = "step" + QByteArray::number(i + 1);
+        widgets.stepLabels.append(makeLabel(panel, name.constData(), text,
+                                            bottomUp(h, 42, 285 - 46 * int(i), 245, 28),
+                                            uiFont(13, QFont::DemiBold),
+                                            i == 0 ? QColor(Qt::white) : white(0.62)));
+    }
+
+    makeLabel(panel, "scopeNote", QStringLiteral("Только Android-мультимедиа\nБез ECU · CAN · ADAS"),
+              bottomUp(h, 42, 42, 245, 48), uiFont(11, QFont::DemiBold), rgb(0.37, 0.72, 1.0));
+    makeLabel(panel, "versionLine", QStringLiteral("Installer 0.3.8  •  Zorvik App 0.5.4"),
+              bottomUp(h, 42, 18, 220, 16), uiFont(9), white(0.55));
+}
+
+void buildDeviceControls(QWidget *root, const WindowColours &colours, InstallerWidgets &widgets)
+{
+    makeLabel(root, "heading", QStringLiteral("Подключённое устройство"),
+              bottomUp(windowHeight, 374, 575, 420, 36), uiFont(25, QFont::DemiBold), white(0.1));
+    makeLabel(root, "subheading", QStringLiteral("Read-only диагностика перед установкой"),
+              bottomUp(windowHeight, 374, 548, 360, 22), uiFont(12), secondaryTextColour());
+
+    auto *popup = new QComboBox(root);
+    popup->setObjectName(QStringLiteral("devicePopup"));
+    popup->setAccessibleName(QStringLiteral("Устройство"));
+    popup->setEditable(false);
+    popup->setFont(uiFont(13));
+    popup->setGeometry(bottomUp(windowHeight, 374, 490, 390, 38));
+    widgets.devicePopup = popup;
+
+    auto *refresh = new QPushButton(QStringLiteral("Обновить"), root);
+    refresh->setObjectName(QStringLiteral("refreshButton"));
+    refresh->setAccessibleName(refresh->text());
+    refresh->setFont(uiFont(13));
+    refresh->setAutoDefault(false);
+    refresh->setGeometry(bottomUp(windowHeight, 778, 490, 130, 38));
+    widgets.refreshButton = refresh;
+
+    widgets.statusBadge = makeLabel(root, "statusBadge", QStringLiteral("ПОИСК…"),
+                                    bottomUp(windowHeight, 374, 448, 520, 24),
+                                    uiFont(11, QFont::DemiBold), colours.blue);
+}
+
+void buildInfoCard(QWidget *root, InstallerWidgets &widgets)
+{
+    auto *card = new RoundedPanel(root, Qt::white, 16);
+    card->setObjectName(QStringLiteral("infoCard"));
+    card->setGeometry(bottomUp(windowHeight, 374, 260, 534, cardHeight));
+
+    // A faint shadow a few pixels below the card lifts it off the grey window. Qt's blur
+    // radius spreads about half as far as Core Animation's, so twice the design's 18 gives a
+    // comparable soft edge; 3 px down matches the usual default offset of a layer shadow.
+    auto *shadow = new QGraphicsDropShadowEffect(card);
+    shadow->setColor(QColor(0, 0, 0, qRound(0.06 * 255)));
+    shadow->setBlurRadius(36);
+    shadow->setOffset(0, 3);
+    card->setGraphicsEffect(shadow);
+
+    for (int i = 0; i < int(infoRows.size()); ++i) {
+        const InfoRow &row = infoRows[std::size_t(i)];
+        const int y = 139 - 31 * i;
+        const QByteArray key(row.key);
+        makeLabel(card, ("caption_" + key).constData(), QString::fromUtf8(row.caption),
+                  bottomUp(cardHeight, 22, y, 130, 22), uiFont(11), secondaryTextColour());
+        widgets.infoLabels.insert(QString::fromLatin1(key),
+                                  makeLabel(card, ("value_" + key).constData(), QStringLiteral("—"),
+                                            bottomUp(cardHeight, 165, y, 345, 22),
+                                            uiFont(12, QFont::DemiBold), white(0.13)));
+    }
+}
+
+void buildInstallArea(QWidget *root, const WindowColours &colours, InstallerWidgets &widgets)
+{
+    auto *install = new QPushButton(QStringLiteral("Установить Zorvik App"), root);
+    install->setObjectName(QStringLiteral("installButton"));
+    install->setAccessibleName(install->text());
+    install->setFont(uiFont(13));
+    install->setAutoDefault(false);
+    install->setGeometry(bottomUp(windowHeight, 374, 188, 534, 50));
+    setButtonFace(install, colours.blue);
+    install->setEnabled(false);
+    widgets.installButton = install;
+
+    auto *progress = new QProgressBar(root);
+    progress->setObjectName(QStringLiteral("progress"));
+    progress->setRange(0, 0); // indeterminate
+    progress->setTextVisible(false);
+    progress->setGeometry(bottomUp(windowHeight, 374, 163, 534, 6));
+    setProgressRunning(progress, false);
+    widgets.progress = progress;
+
+    auto *log = new RoundedLogView(root, white(0.91), 10);
+    log->setObjectName(QStringLiteral("logView"));
+    log->setAccessibleName(QStringLiteral("Журнал"));
+    log->setReadOnly(true);
+    log->setFrameShape(QFrame::NoFrame);
+    log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    log->setFont(monospaceFont(10));
+    QPalette palette = log->palette();
+    palette.setColor(QPalette::Text, white(0.32));
+    palette.setColor(QPalette::Base, white(0.91));
+    log->setPalette(palette);
+    log->setGeometry(bottomUp(windowHeight, 374, 42, 534, 102));
+    log->setPlainText(QStringLiteral("Ожидание подключения…"));
+    widgets.logView = log;
+}
+
+} // namespace
+
+InstallerWidgets buildInstallerWindow(const QString &resourceDir, const QStringList &stepTitles,
+                                      const WindowColours &colours)
+{
+    InstallerWidgets widgets;
+
+    auto *window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                                            | Qt::WindowCloseButtonHint
+                                            | Qt::WindowMinimizeButtonHint);
+    window->setObjectName(QStringLiteral("installerWindow"));
+    window->setWindowTitle(QStringLiteral("Zorvik App Installer"));
+    window->setFixedSize(windowWidth, windowHeight);
+    QPalette palette = window->palette();
+    palette.setColor(QPalette::Window, white(0.96));
+    window->setPalette(palette);
+    widgets.window = window;
+
+    // Children are created in drawing order: later siblings lie above earlier ones.
+    buildSidePanel(window, resourceDir, stepTitles, colours, widgets);
+    buildDeviceControls(window, colours, widgets);
+    buildInfoCard(window, widgets);
+    buildInstallArea(window, colours, widgets);
+
+    QWidget::setTabOrder(widgets.devicePopup, widgets.refreshButton);
+    QWidget::setTabOrder(widgets.refreshButton, widgets.installButton);
+    QWidget::setTabOrder(widgets.installButton, widgets.logView);
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        window->move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window->size(),
+                                         screen->availableGeometry())
+                         .topLeft());
+    }
+    return widgets;
+}
+
+void setTextColour(QLabel *label, const QColor &colour)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+}
+
+QColor textColour(const QLabel *label)
+{
+    return label->palette().color(QPalette::WindowText);
+}
+
+void setButtonFace(QPushButton *button, const QColor &colour)
+{
+    button->setProperty(buttonFaceProperty, colour);
+    // A flat face in the given colour with a white title. A disabled button keeps its face
+    // and only dims the title, so the colour still says what the button would do.
+    const QString face = colour.name(QColor::HexRgb);
+    const QString pressed = colour.darker(115).name(QColor::HexRgb);
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { background-color: %1; color: white; border: none;"
+                       " border-radius: 11px; }"
+                       "QPushButton:pressed { background-color: %2; }"
+                       "QPushButton:disabled { color: rgba(255, 255, 255, 170); }")
+            .arg(face, pressed));
+}
+
+QColor buttonFace(const QPushButton *button)
+{
+    return button->property(buttonFaceProperty).value<QColor>();
+}
+
+void setProgressRunning(QProgressBar *progress, bool running)
+{
+    // An indeterminate QProgressBar animates whenever it is shown, so running is visibility.
+    progress->setVisible(running);
+}
+
+bool isProgressRunning(const QProgressBar *progress)
+{
+    // isHidden, not isVisible: the answer must not depend on whether the window is on screen.
+    return !progress->isHidden();
+}
+
+void replaceLogText(QPlainTextEdit *logView, const QString &text)
+{
+    logView->setPlainText(text);
+    logView->moveCursor(QTextCursor::End);
+    logView->ensureCursorVisible();
+    if (QScrollBar *bar = logView->verticalScrollBar())
+        bar->setValue(bar->maximum());
+}
