@@ -1,0 +1,263 @@
+#include "appdelegate.h"
+
+#include "apkcheck.h"
+#include "devicepanel.h"
+#include "discovery.h"
+#include "expecteddigest.h"
+#include "installerwindow.h"
+#include "steprules.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QWidget>
+
+namespace {
+
+const QString kInstallTitle = QStringLiteral("Установить Zorvik App");
+const QString kCloseTitle = QStringLiteral("Готово — закрыть установщик");
+const char *const kClosesProperty = "closesInstaller";
+
+// Shows an application-modal alert made afresh for this one question. The first button is
+// the default; Escape and the window's close button answer with the last one. Returns
+// whether the first button was pressed.
+bool runAlert(QWidget *parent, const install::AlertText &text, const QStringList &buttons)
+{
+    QMessageBox box(parent);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setWindowTitle(QStringLiteral("Zorvik App Installer"));
+    box.setText(text.message);
+    box.setInformativeText(text.informative);
+    QList<QPushButton *> added;
+    for (qsizetype i = 0; i < buttons.size(); ++i) {
+        const auto role = i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole;
+        added << box.addButton(buttons.at(i), role);
+    }
+    box.setDefaultButton(added.first());
+    box.setEscapeButton(added.last());
+    box.exec();
+    return box.clickedButton() == added.first() && buttons.size() > 1;
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(std::optional<QString> resourceDirForTests, QObject *parent)
+    : QObject(parent),
+      expectedApkSha256(QStringLiteral(ZORVIK_EXPECTED_APK_SHA256)),
+      m_resourceDirForTests(std::move(resourceDirForTests))
+{
+}
+
+AppDelegate::~AppDelegate() = default;
+
+QString AppDelegate::resourceDir() const
+{
+    if (m_resourceDirForTests)
+        return *m_resourceDirForTests;
+#ifdef Q_OS_MACOS
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../Resources"));
+#else
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("resources"));
+#endif
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    buildWindow();
+    refreshDevices();
+}
+
+void AppDelegate::buildWindow()
+{
+    InstallerWidgets widgets = buildInstallerWindow(resourceDir(), stepTitles, {navy, blue, green});
+    window.reset(widgets.window);
+    devicePopup = widgets.devicePopup;
+    statusBadge = widgets.statusBadge;
+    infoLabels = widgets.infoLabels;
+    installButton = widgets.installButton;
+    progress = widgets.progress;
+    logView = widgets.logView;
+    stepLabels = widgets.stepLabels;
+
+    connect(devicePopup, &QComboBox::activated, this, &AppDelegate::deviceChanged);
+    connect(widgets.refreshButton, &QPushButton::clicked, this, &AppDelegate::refreshClicked);
+    // One connection serves both jobs of the button: it installs until an install has
+    // succeeded, and from then on it closes the installer.
+    connect(installButton, &QPushButton::clicked, this, [this] {
+        if (installButtonCloses())
+            closeClicked();
+        else
+            installClicked();
+    });
+
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void AppDelegate::refreshClicked()
+{
+    refreshDevices();
+}
+
+void AppDelegate::closeClicked()
+{
+    QCoreApplication::quit();
+}
+
+void AppDelegate::refreshDevices()
+{
+    setBusy(true, QStringLiteral("Ищем подключённые экраны…"));
+    adb::startScan(this, resourceDir(), [this](const DeviceList &ready, const DeviceList &listed) {
+        refreshCompletion(ready, listed);
+    });
+}
+
+void AppDelegate::setBusy(bool busy, const std::optional<QString> &text)
+{
+    const BusyLook look = busyLook(busy, devices.size());
+    if (installButton)
+        installButton->setEnabled(look.installEnabled);
+    if (devicePopup)
+        devicePopup->setEnabled(look.popupEnabled);
+    if (progress)
+        setProgressRunning(progress, look.progressRunning);
+    if (text && logView)
+        replaceLogText(logView, *text);
+}
+
+void AppDelegate::updateSteps(int completed, std::optional<int> current)
+{
+    const QList<StepLook> looks = stepLooks(stepTitles, completed, current);
+    for (qsizetype i = 0; i < stepLabels.size() && i < looks.size(); ++i) {
+        stepLabels[i]->setText(looks[i].text);
+        switch (looks[i].colour) {
+        case StepColour::White: setTextColour(stepLabels[i], Qt::white); break;
+        case StepColour::Pending: setTextColour(stepLabels[i], QColor::fromRgbF(0.62f, 0.62f, 0.62f)); break;
+        case StepColour::Green: setTextColour(stepLabels[i], green); break;
+        }
+    }
+}
+
+void AppDelegate::refreshCompletion(const DeviceList &ready, const DeviceList &listed)
+{
+    devices = ready;
+    const ScanView view = scanView(ready, listed);
+    devicePopup->clear();
+    if (!view.anyReady) {
+        updateSteps(0, 0);
+        devicePopup->addItems(view.popupItems);
+        for (QLabel *label : std::as_const(infoLabels))
+            label->setText(kNoValue);
+        installButton->setEnabled(false);
+        statusBadge->setText(view.badge);
+        replaceLogText(logView, view.logText);
+    } else {
+        updateSteps(2, 2);
+        devicePopup->addItems(view.popupItems);
+        statusBadge->setText(view.badge);
+        replaceLogText(logView, view.logText);
+        showSelectedDevice();
+    }
+    setBusy(false);
+    emit refreshCompleted();
+}
+
+std::optional<qsizetype> AppDelegate::selectedIndex() const
+{
+    const int index = devicePopup ? devicePopup->currentIndex() : -1;
+    if (index < 0 || index >= devices.size())
+        return std::nullopt;
+    return index;
+}
+
+bool AppDelegate::installButtonCloses() const
+{
+    return installButton && installButton->property(kClosesProperty).toBool();
+}
+
+void AppDelegate::showSelectedDevice()
+{
+    const std::optional<qsizetype> index = selectedIndex();
+    if (!index)
+        return;
+    const DeviceView view = deviceView(devices.at(*index));
+    for (const QString &key : infoKeys()) {
+        if (QLabel *label = infoLabels.value(key))
+            label->setText(view.infoTexts.value(key));
+    }
+    statusBadge->setText(view.badge);
+    // Once the button closes the installer it keeps saying so: a title that promises an
+    // install on a button that quits would mislead.
+    if (!installButtonCloses())
+        installButton->setText(view.installTitle);
+    installButton->setEnabled(true);
+}
+
+void AppDelegate::deviceChanged()
+{
+    showSelectedDevice();
+}
+
+std::optional<QString> AppDelegate::apkSha256() const
+{
+    return install::fileSha256(install::apkPath(resourceDir()));
+}
+
+void AppDelegate::installClicked()
+{
+    const std::optional<qsizetype> index = selectedIndex();
+    if (!index)
+        return;
+    const DeviceInfo device = devices.at(*index);
+
+    if (!install::digestMatches(apkSha256(), expectedApkSha256)) {
+        runAlert(window.get(), install::verificationFailedAlert(), {QStringLiteral("Закрыть")});
+        return;
+    }
+    if (!runAlert(window.get(), install::confirmationAlert(device.installed),
+                  {QStringLiteral("Продолжить"), QStringLiteral("Отмена")}))
+        return;
+
+    setBusy(true, QStringLiteral("Устанавливаем Zorvik App…"));
+    updateSteps(2, 2);
+    install::startInstall(this, resourceDir(), device,
+                          [this](const install::InstallResults &results, const DeviceInfo &copy) {
+                              installCompletion(results, copy);
+                          });
+}
+
+void AppDelegate::installCompletion(const install::InstallResults &results, const DeviceInfo &device)
+{
+    setBusy(false);
+    const install::InstallOutcome outcome = install::installOutcome(results);
+    replaceLogText(logView, outcome.logText);
+    statusBadge->setText(outcome.badge);
+    if (!outcome.installed) {
+        emit installCompleted();
+        return;
+    }
+
+    const auto it = std::find_if(devices.begin(), devices.end(), [&](const DeviceInfo &entry) {
+        return entry.serial() == device.serial();
+    });
+    if (it != devices.end())
+        it->installed = true;
+    if (QLabel *label = infoLabels.value(QStringLiteral("installed"))) {
+        label->setText(QStringLiteral("Установлен успешно"));
+        setTextColour(label, green);
+    }
+    installButton->setText(kCloseTitle);
+    installButton->setProperty(kClosesProperty, true);
+    setButtonFace(installButton, green);
+    installButton->setEnabled(true);
+    statusBadge->setText(QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА — МОЖНО ЗАКРЫТЬ"));
+    setTextColour(statusBadge, green);
+    updateSteps(3, std::nullopt);
+    emit installCompleted();
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "deviceinfo.h"
+#include "installjob.h"
+
+#include <QColor>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QWidget;
+
+// The one object that holds the installer's state: the window and its widgets, the ready
+// devices and the constants. Everything runs on the GUI thread; background work (a scan,
+// an install) only hands its results back here.
+class AppDelegate : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The shipped program finds its resources beside the executable. Tests pass a
+    // resource directory of their own instead.
+    explicit AppDelegate(std::optional<QString> resourceDirForTests = std::nullopt,
+                         QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    void applicationDidFinishLaunching();
+    [[nodiscard]] bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+
+    // Where adb, the carried APK and the logo live.
+    [[nodiscard]] QString resourceDir() const;
+
+    // The main window, for the entry point and for tests that drive it.
+    [[nodiscard]] QWidget *mainWindow() const { return window.get(); }
+    [[nodiscard]] const DeviceList &readyDevices() const { return devices; }
+
+    // Actions of the three controls.
+    void refreshClicked();
+    void deviceChanged();
+    void installClicked();
+    void closeClicked();
+
+    void refreshDevices();
+    void setBusy(bool busy, const std::optional<QString> &text = std::nullopt);
+    void updateSteps(int completed, std::optional<int> current);
+
+signals:
+    // Emitted at the end of every refresh and install completion, for tests and tools
+    // that wait for background work to come back.
+    void refreshCompleted();
+    void installCompleted();
+
+private:
+    void buildWindow();
+    void refreshCompletion(const DeviceList &ready, const DeviceList &listed);
+    void showSelectedDevice();
+    void installCompletion(const install::InstallResults &results, const DeviceInfo &device);
+    [[nodiscard]] std::optional<QString> apkSha256() const;
+    [[nodiscard]] std::optional<qsizetype> selectedIndex() const;
+    [[nodiscard]] bool installButtonCloses() const;
+
+    std::unique_ptr<QWidget> window;
+    QPointer<QComboBox> devicePopup;
+    QPointer<QLabel> statusBadge;
+    QMap<QString, QLabel *> infoLabels;
+    QPointer<QPushButton> installButton;
+    QPointer<QProgressBar> progress;
+    QPointer<QPlainTextEdit> logView;
+    DeviceList devices;
+    QList<QLabel *> stepLabels;
+    const QStringList stepTitles{QStringLiteral("Найдём экран"), QStringLiteral("Проверим систему"),
+                                 QStringLiteral("Установим Zorvik App")};
+    const QColor navy = QColor::fromRgbF(0.02f, 0.10f, 0.27f);
+    const QColor blue = QColor::fromRgbF(0.04f, 0.43f, 1.0f);
+    const QColor green = QColor::fromRgbF(0.08f, 0.68f, 0.38f);
+    const QString expectedApkSha256;
+
+    const std::optional<QString> m_resourceDirForTests;
+};

@@ -1,0 +1,73 @@
+#include "installjob.h"
+
+#include "backgroundwork.h"
+#include "apkcheck.h"
+#include "discovery.h"
+
+namespace install {
+
+InstallResults runInstallJob(const QString &resourceDir, const QString &serial,
+                             const QString &apkFile)
+{
+    InstallResults results;
+    results.install = adb::run(resourceDir, {QStringLiteral("-s"), serial, QStringLiteral("install"),
+                                             QStringLiteral("-r"), apkFile});
+    if (results.install.status != 0)
+        return results;
+    results.grant = adb::run(resourceDir, {QStringLiteral("-s"), serial, QStringLiteral("shell"),
+                                           QStringLiteral("appops"), QStringLiteral("set"),
+                                           adb::kPackageId, QStringLiteral("REQUEST_INSTALL_PACKAGES"),
+                                           QStringLiteral("allow")});
+    (void)adb::run(resourceDir, {QStringLiteral("-s"), serial, QStringLiteral("shell"),
+                                 QStringLiteral("monkey"), QStringLiteral("-p"), adb::kPackageId,
+                                 QStringLiteral("-c"), QStringLiteral("android.intent.category.LAUNCHER"),
+                                 QStringLiteral("1")});
+    return results;
+}
+
+void startInstall(QObject *context, const QString &resourceDir, const DeviceInfo &device,
+                  std::function<void(const InstallResults &, const DeviceInfo &)> completion)
+{
+    const QString apkFile = apkPath(resourceDir);
+    runInBackground(
+        context,
+        [resourceDir, apkFile, device] {
+            return std::make_pair(runInstallJob(resourceDir, device.serial(), apkFile), device);
+        },
+        [completion = std::move(completion)](const std::pair<InstallResults, DeviceInfo> &done) {
+            completion(done.first, done.second);
+        });
+}
+
+InstallOutcome installOutcome(const InstallResults &results)
+{
+    if (results.install.status != 0) {
+        return {false, QStringLiteral("Ошибка установки:\n") + results.install.output,
+                QStringLiteral("●  УСТАНОВКА НЕ ВЫПОЛНЕНА")};
+    }
+    const QString badge = QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА");
+    if (results.grant.status != 0) {
+        return {true,
+                QStringLiteral("Zorvik App обновлён, но разрешение на установку APK не выдано:\n")
+                    + results.grant.output,
+                badge};
+    }
+    return {true, QStringLiteral("Готово: Zorvik App обновлён, разрешение на установку APK выдано."),
+            badge};
+}
+
+AlertText verificationFailedAlert()
+{
+    return {QStringLiteral("Проверка Zorvik App не пройдена"),
+            QStringLiteral("APK внутри установщика повреждён или был изменён. Установка отменена.")};
+}
+
+AlertText confirmationAlert(bool installed)
+{
+    return {installed ? QStringLiteral("Обновить Zorvik App?") : QStringLiteral("Установить Zorvik App?"),
+            QStringLiteral("Будет обновлён пакет ru.zorvik.store и выдано только разрешение "
+                           "REQUEST_INSTALL_PACKAGES, необходимое для установки выбранных APK. "
+                           "ECU, CAN, ADAS и системные разделы не изменяются.")};
+}
+
+} // namespace install

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A resource directory whose "adb" is a small shell script: it records every argv it is
+// started with and answers from a table of canned replies, so tests can assert the exact
+// commands, their order, and what the program made of the answers.
+class FakeAdb
+{
+public:
+    FakeAdb();
+
+    [[nodiscard]] QString resourceDir() const { return m_dir.path(); }
+
+    // When adb is started with exactly `arguments`, print `output` and exit with `status`.
+    void reply(const QStringList &arguments, const QString &output, int status = 0);
+    // When adb is started with exactly `arguments`, run `shellCode` (sh) instead.
+    void replyWithScript(const QStringList &arguments, const QString &shellCode);
+    // What any other command does; by default it prints nothing and exits 0.
+    void setFallbackScript(const QString &shellCode);
+
+    // Answers the eight read-only probes of a ready device.
+    struct Device
+    {
+        Device(QString serial) : serial(std::move(serial)) {}   // NOLINT: reads well as {"SERIAL"}
+        QString serial;
+        QString manufacturer = QStringLiteral("LI_AUTO");
+        QString model = QStringLiteral("HU_L9");
+        QString release = QStringLiteral("11");
+        QString sdk = QStringLiteral("30");
+        QString build = QStringLiteral("LI_OS_5.2.1");
+        QString wmSize = QStringLiteral("Physical size: 1920x720");
+        QString wmDensity = QStringLiteral("Physical density: 160");
+        QString pmPath;     // empty: not installed
+    };
+    void addDevice(const Device &device);
+    // The "devices" listing, as adb would print it.
+    void setListing(const QString &output);
+
+    // Every argv adb was started with, in order.
+    [[nodiscard]] QList<QStringList> calls() const;
+    void clearCalls();
+
+    // Copies the script to a second name in the directory (e.g. for a renamed tool).
+    [[nodiscard]] QString scriptPath() const;
+
+private:
+    QString addRule(const QStringList &arguments);
+
+    QTemporaryDir m_dir;
+    int m_rules = 0;
+};
+
+// Expected argv of the eight probes of `serial`, in the order the scan runs them.
+[[nodiscard]] QList<QStringList> probeCalls(const QString &serial);

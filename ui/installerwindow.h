@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QColor>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QWidget;
+
+// The three brand colours the window is painted with.
+struct WindowColours
+{
+    QColor navy;
+    QColor blue;
+    QColor green;
+};
+
+// The widgets that change after the window is built. Every one of them is a descendant
+// of `window`; the caller owns `window` and with it everything else.
+struct InstallerWidgets
+{
+    QWidget *window = nullptr;
+    QComboBox *devicePopup = nullptr;
+    QPushButton *refreshButton = nullptr;
+    QLabel *statusBadge = nullptr;
+    QMap<QString, QLabel *> infoLabels;     // "model", "android", "build", "screen", "installed"
+    QPushButton *installButton = nullptr;
+    QProgressBar *progress = nullptr;
+    QPlainTextEdit *logView = nullptr;
+    QList<QLabel *> stepLabels;             // one per step title, top to bottom
+};
+
+// Builds the fixed 980x650 installer window with every widget in its initial state. The
+// window is not shown. The logo comes from logo.png in `resourceDir`; without a readable
+// logo there is no logo widget at all.
+[[nodiscard]] InstallerWidgets buildInstallerWindow(const QString &resourceDir,
+                                                    const QStringList &stepTitles,
+                                                    const WindowColours &colours);
+
+// The few ways the rest of the program changes how a widget looks.
+void setTextColour(QLabel *label, const QColor &colour);
+[[nodiscard]] QColor textColour(const QLabel *label);
+void setButtonFace(QPushButton *button, const QColor &colour);
+[[nodiscard]] QColor buttonFace(const QPushButton *button);
+// A stopped progress bar is hidden; a running one animates.
+void setProgressRunning(QProgressBar *progress, bool running);
+[[nodiscard]] bool isProgressRunning(const QProgressBar *progress);
+// Replaces the whole log text and scrolls to its end.
+void replaceLogText(QPlainTextEdit *logView, const QString &text);
