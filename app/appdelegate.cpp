@@ -46,10 +46,14 @@ bool runAlert(QWidget *parent, const install::AlertText &text, const QStringList
 
 } // namespace
 
-AppDelegate::AppDelegate(std::optional<QString> resourceDirForTests, QObject *parent)
-    : QObject(parent),
-      expectedApkSha256(QStringLiteral(ZORVIK_EXPECTED_APK_SHA256)),
-      m_resourceDirForTests(std::move(resourceDirForTests))
+AppDelegate::AppDelegate()
+    : expectedApkSha256(QStringLiteral(ZORVIK_EXPECTED_APK_SHA256))
+{
+}
+
+AppDelegate::AppDelegate(const TestSetup &setup)
+    : expectedApkSha256(setup.expectedApkSha256.value_or(QStringLiteral(ZORVIK_EXPECTED_APK_SHA256))),
+      m_resourceDirForTests(setup.resourceDir)
 {
 }
 
@@ -107,7 +111,7 @@ void AppDelegate::refreshClicked()
 
 void AppDelegate::closeClicked()
 {
-    QCoreApplication::quit();
+    QCoreApplication::exit(0);
 }
 
 void AppDelegate::refreshDevices()

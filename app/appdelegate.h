@@ -27,10 +27,16 @@ class AppDelegate : public QObject
     Q_OBJECT
 
 public:
-    // The shipped program finds its resources beside the executable. Tests pass a
-    // resource directory of their own instead.
-    explicit AppDelegate(std::optional<QString> resourceDirForTests = std::nullopt,
-                         QObject *parent = nullptr);
+    // What tests may set up in code. The shipped program uses neither: it finds its
+    // resources beside the executable and checks the APK against the digest compiled in.
+    struct TestSetup
+    {
+        QString resourceDir;
+        std::optional<QString> expectedApkSha256;
+    };
+
+    AppDelegate();
+    explicit AppDelegate(const TestSetup &setup);
     ~AppDelegate() override;
 
     void applicationDidFinishLaunching();

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine, builds the installer and starts it.
+set -euo pipefail
+cd "$(dirname "$0")"
+./scripts/setup.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$(nproc)"
+exec ./build/zorvik-installer
