@@ -57,7 +57,8 @@ QString FakeAdb::scriptPath() const
 
 QString FakeAdb::addRule(const QStringList &arguments)
 {
-    const QString base = QDir(m_dir.path()).filePath(QStringLiteral("rules/%1").arg(++m_rules, 4, 10, QLatin1Char('0')));
+    // Newer rules sort first, so a later reply for the same argv replaces an earlier one.
+    const QString base = QDir(m_dir.path()).filePath(QStringLiteral("rules/%1").arg(9999 - ++m_rules, 4, 10, QLatin1Char('0')));
     QString key;
     for (const QString &argument : arguments)
         key += argument + kUnitSeparator;

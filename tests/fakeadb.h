@@ -16,6 +16,7 @@ public:
     [[nodiscard]] QString resourceDir() const { return m_dir.path(); }
 
     // When adb is started with exactly `arguments`, print `output` and exit with `status`.
+    // A later reply for the same arguments replaces the earlier one.
     void reply(const QStringList &arguments, const QString &output, int status = 0);
     // When adb is started with exactly `arguments`, run `shellCode` (sh) instead.
     void replyWithScript(const QStringList &arguments, const QString &shellCode);
