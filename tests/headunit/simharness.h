@@ -69,7 +69,8 @@ private:
 
 // A headunit-sim process with the given profile (see tools/headunit-sim/README.md),
 // listening on a kernel-chosen port, logging to its own temporary directory.
-// The destructor stops it: SIGTERM, then kill after 5 s.
+// The destructor stops it: SIGTERM, then kill after 5 s; when the unit did not end by
+// itself with status 0 it warns "headunit-sim (pid N) did not end cleanly on SIGTERM".
 class SimulatedUnit
 {
 public:

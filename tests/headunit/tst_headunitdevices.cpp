@@ -78,6 +78,7 @@ class TestHeadunitDevices : public QObject
     Q_OBJECT
 
 private slots:
+    void init();
     void listedAsDevice();
     void unauthorizedUnitListedUnauthorized();
     void twoUnitsListedInSerialOrder();
@@ -87,6 +88,12 @@ private slots:
     void unknownServiceRefused();
     void nothingLeftRunning();
 };
+
+// A unit that crashes or reports a sanitizer error fails the test that ran it.
+void TestHeadunitDevices::init()
+{
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("^headunit-sim .*did not end cleanly")));
+}
 
 void TestHeadunitDevices::listedAsDevice()
 {

@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -47,12 +48,19 @@ class TestHeadunitInstall : public QObject
     Q_OBJECT
 
 private slots:
+    void init();
     void installRecordsSizeAndDigest_data();
     void installRecordsSizeAndDigest();
     void installFailure_data();
     void installFailure();
     void installerSequence();
 };
+
+// A unit that crashes or reports a sanitizer error fails the test that ran it.
+void TestHeadunitInstall::init()
+{
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("^headunit-sim .*did not end cleanly")));
+}
 
 void TestHeadunitInstall::installRecordsSizeAndDigest_data()
 {

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -19,6 +20,7 @@ class TestHeadunitShell : public QObject
     Q_OBJECT
 
 private slots:
+    void init();
     void shellAnswer_data();
     void shellAnswer();
     void getpropListing();
@@ -27,6 +29,12 @@ private slots:
     void delayedAnswer();
     void concurrentCommands();
 };
+
+// A unit that crashes or reports a sanitizer error fails the test that ran it.
+void TestHeadunitShell::init()
+{
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("^headunit-sim .*did not end cleanly")));
+}
 
 void TestHeadunitShell::shellAnswer_data()
 {
