@@ -276,15 +276,17 @@ bool SimulatedUnit::stop()
     if (m_stopped)
         return m_cleanExit;
     m_stopped = true;
-    if (m_process.state() == QProcess::NotRunning)
-        return m_cleanExit = false;
-    m_process.terminate();
-    if (m_process.waitForFinished(5000)) {
-        m_cleanExit = m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
-    } else {
-        m_process.kill();
-        m_process.waitForFinished();
+    if (m_processId == 0)
+        return false;
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished();
+            return false;
+        }
     }
+    m_cleanExit = m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
     return m_cleanExit;
 }
 

@@ -90,8 +90,8 @@ public:
     // Every line of the service log parsed, in order.
     [[nodiscard]] QList<QJsonObject> logEntries() const;
 
-    // SIGTERM and wait; kill if it does not end within 5 s. True when it ended by itself
-    // with status 0 (a clean shutdown). Safe to call again.
+    // SIGTERM (unless it has ended already) and wait; kill if it does not end within 5 s.
+    // True when it ended by itself with status 0 (a clean shutdown). Safe to call again.
     bool stop();
 
     [[nodiscard]] static QString simPath();

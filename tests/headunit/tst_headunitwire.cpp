@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <csignal>
 #include <optional>
 
 using adbwire::Packet;
@@ -124,6 +125,7 @@ private slots:
     void unknownServiceRefused();
     void badMagicDropsOnlyThatConnection();
     void hostDisconnectMidInstall();
+    void sigintEndsCleanly();
 };
 
 void TestHeadunitWire::init()
@@ -361,6 +363,22 @@ void TestHeadunitWire::hostDisconnectMidInstall()
     QVERIFY(adb.connect(unit.port()));
     QCOMPARE(adb.runAdb({"-s", unit.serial(), "shell", "pm", "path", "ru.zorvik.store"}).exitCode, 1);
     QVERIFY(hasEntry(unit, "cmd package install -r -S 1000", "closed by host"));
+}
+
+void TestHeadunitWire::sigintEndsCleanly()
+{
+    SimulatedUnit unit;
+    QVERIFY2(unit.isRunning(), qPrintable(unit.errorString()));
+    RawHost host(unit.port());
+    QVERIFY(host.handshake());
+    host.send(adbwire::Open, 7, 0, service("exec:cmd package 'install' '-r' -S 1000"));
+    QVERIFY(isPacket(host.receive(), adbwire::Okay, 7));
+
+    // Ctrl+C with a host connected and a stream open.
+    QCOMPARE(::kill(pid_t(unit.processId()), SIGINT), 0);
+    QVERIFY(host.closedByPeer());
+    QTRY_VERIFY(!unit.isRunning());
+    QVERIFY(unit.stop());
 }
 
 QTEST_GUILESS_MAIN(TestHeadunitWire)
