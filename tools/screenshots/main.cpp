@@ -1,0 +1,166 @@
+// Renders the installer window in each of its main states to PNG files.
+//
+// Usage: zorvik-screenshots OUTPUT_DIR   (run with QT_QPA_PLATFORM=offscreen)
+//
+// Each state gets its own AppDelegate and its own scripted adb in a temporary resource
+// directory (with copies of the carried APK and logo), so one picture can't leak into the next.
+
+#include "appdelegate.h"
+#include "fakeadb.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+namespace {
+
+const QString kSerial = QStringLiteral("LI9A2C47F0");
+
+QStringList installArgs(const FakeAdb &adb)
+{
+    return {QStringLiteral("-s"), kSerial, QStringLiteral("install"), QStringLiteral("-r"),
+            QDir(adb.resourceDir()).filePath(QStringLiteral("ZorvikStore.apk"))};
+}
+
+// One state: a fresh resource dir, an AppDelegate on it, and the window once shown.
+struct Scene
+{
+    FakeAdb adb;
+    std::unique_ptr<AppDelegate> app;
+
+    Scene()
+    {
+        QFile::copy(QStringLiteral(ZORVIK_BUILT_APK), QDir(adb.resourceDir()).filePath(QStringLiteral("ZorvikStore.apk")));
+        QFile::copy(QStringLiteral(ZORVIK_BUILT_LOGO), QDir(adb.resourceDir()).filePath(QStringLiteral("logo.png")));
+    }
+
+    void addHeadUnit()
+    {
+        adb.setListing(QStringLiteral("List of devices attached\n%1\tdevice\n\n").arg(kSerial));
+        FakeAdb::Device unit{kSerial};
+        unit.manufacturer = QStringLiteral("LI_AUTO");
+        unit.model = QStringLiteral("LI L9 HU");
+        unit.build = QStringLiteral("LI_OS_5.2.1.2310");
+        adb.addDevice(unit);
+    }
+
+    bool launch(bool waitForScan = true)
+    {
+        app = std::make_unique<AppDelegate>(AppDelegate::TestSetup{adb.resourceDir(), std::nullopt});
+        QSignalSpy done(app.get(), &AppDelegate::refreshCompleted);
+        app->applicationDidFinishLaunching();
+        return !waitForScan || done.wait(20000);
+    }
+
+    // Answers the confirmation with "Продолжить" from inside the alert's own event loop.
+    void pressInstall()
+    {
+        QTimer answerer;
+        answerer.setInterval(20);
+        QObject::connect(&answerer, &QTimer::timeout, [] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            for (QAbstractButton *button : box->buttons()) {
+                if (button->text() == QStringLiteral("Продолжить"))
+                    button->click();
+            }
+        });
+        answerer.start();
+        app->mainWindow()->findChild<QPushButton *>(QStringLiteral("installButton"))->click();
+        answerer.stop();
+    }
+
+    bool save(const QDir &out, const QString &name) const
+    {
+        QApplication::processEvents();
+        const QString path = out.filePath(name + QStringLiteral(".png"));
+        const bool ok = app->mainWindow()->grab().save(path);
+        std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+        return ok;
+    }
+};
+
+bool searching(const QDir &out)
+{
+    Scene scene;
+    // The scan hangs in "devices" long enough for the picture, then finds nothing.
+    scene.adb.replyWithScript({QStringLiteral("devices")},
+                              QStringLiteral("sleep 1; printf 'List of devices attached\\n\\n'"));
+    if (!scene.launch(false))
+        return false;
+    QSignalSpy done(scene.app.get(), &AppDelegate::refreshCompleted);
+    const bool ok = scene.save(out, QStringLiteral("searching"));
+    return done.wait(20000) && ok;
+}
+
+bool noDevice(const QDir &out)
+{
+    Scene scene;
+    scene.adb.setListing(QStringLiteral("List of devices attached\n\n"));
+    return scene.launch() && scene.save(out, QStringLiteral("no-device"));
+}
+
+bool unauthorized(const QDir &out)
+{
+    Scene scene;
+    scene.adb.setListing(QStringLiteral("List of devices attached\n%1\tunauthorized\n\n").arg(kSerial));
+    return scene.launch() && scene.save(out, QStringLiteral("unauthorized"));
+}
+
+bool found(const QDir &out)
+{
+    Scene scene;
+    scene.addHeadUnit();
+    return scene.launch() && scene.save(out, QStringLiteral("head-unit-found"));
+}
+
+// Busy and done come from one install: the picture of the busy state is taken while the
+// scripted "install" is still running.
+bool installing(const QDir &out)
+{
+    Scene scene;
+    scene.addHeadUnit();
+    scene.adb.replyWithScript(installArgs(scene.adb),
+                              QStringLiteral("sleep 1; echo 'Performing Streamed Install'; echo Success"));
+    if (!scene.launch())
+        return false;
+    QSignalSpy done(scene.app.get(), &AppDelegate::installCompleted);
+    bool busyShot = false;
+    QTimer::singleShot(300, [&] { busyShot = scene.save(out, QStringLiteral("installing")); });
+    scene.pressInstall();
+    return done.wait(20000) && busyShot && scene.save(out, QStringLiteral("install-done"));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Zorvik App Installer"));
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+        return 2;
+    }
+    QDir out(QString::fromLocal8Bit(argv[1]));
+    if (!out.mkpath(QStringLiteral("."))) {
+        std::fprintf(stderr, "cannot create %s\n", argv[1]);
+        return 1;
+    }
+
+    const std::function<bool(const QDir &)> states[] = {searching, noDevice, unauthorized, found, installing};
+    bool ok = true;
+    for (const auto &state : states)
+        ok = state(out) && ok;
+    return ok ? 0 : 1;
+}
