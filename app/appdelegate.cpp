@@ -41,7 +41,7 @@ bool runAlert(QWidget *parent, const install::AlertText &text, const QStringList
     box.setDefaultButton(added.first());
     box.setEscapeButton(added.last());
     box.exec();
-    return box.clickedButton() == added.first() && buttons.size() > 1;
+    return box.clickedButton() == added.first();
 }
 
 } // namespace
@@ -221,7 +221,7 @@ void AppDelegate::installClicked()
     const DeviceInfo device = devices.at(*index);
 
     if (!install::digestMatches(apkSha256(), expectedApkSha256)) {
-        runAlert(window.get(), install::verificationFailedAlert(), {QStringLiteral("Закрыть")});
+        (void)runAlert(window.get(), install::verificationFailedAlert(), {QStringLiteral("Закрыть")});
         return;
     }
     if (!runAlert(window.get(), install::confirmationAlert(device.installed),
