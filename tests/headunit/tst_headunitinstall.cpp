@@ -148,7 +148,7 @@ void TestHeadunitInstall::installFailure()
 
 void TestHeadunitInstall::installerSequence()
 {
-    // Part 1.5 of the spec, in the installer's order: diagnostics, install, permission, launch.
+    // Every command the installer sends, in its order: diagnostics, install, permission, launch.
     QTemporaryDir dir;
     const Apk apk = writeRandomApk(dir, 1024 * 1024);
     AdbServerSandbox adb;

@@ -1,7 +1,7 @@
 #pragma once
 
-// The answers of the head unit's shell commands that the installer runs
-// (spec Part 1.5): getprop, wm size/density, pm path, appops set, monkey.
+// The answers of the head unit's shell commands that the installer runs:
+// getprop, wm size/density, pm path, appops set, monkey.
 // Pure: the caller passes the profile and whether the app is installed, and records
 // the launch itself.
 
