@@ -9,10 +9,33 @@ if(NOT EXISTS "${ZORVIK_APK}")
     message(FATAL_ERROR "The APK to carry does not exist: ${ZORVIK_APK} (set -DZORVIK_APK=...)")
 endif()
 
+if(APPLE)
+    # The program looks in its bundle's Contents/Resources, so the build lays them out there.
+    set(ZORVIK_RESOURCE_DIR "${CMAKE_BINARY_DIR}/Zorvik App Installer.app/Contents/Resources")
+endif()
+if(WIN32)
+    # adb.exe needs its two USB DLLs beside it; the platform-tools folder has all three.
+    get_filename_component(ZORVIK_ADB_WINDOWS_DIR_DEFAULT "${ZORVIK_ADB}" DIRECTORY)
+    set(ZORVIK_ADB_WINDOWS_DIR "${ZORVIK_ADB_WINDOWS_DIR_DEFAULT}" CACHE PATH
+        "Folder with adb.exe, AdbWinApi.dll and AdbWinUsbApi.dll (Android platform-tools)")
+    set(ZORVIK_ADB_FILES)
+    foreach(name adb.exe AdbWinApi.dll AdbWinUsbApi.dll)
+        if(NOT EXISTS "${ZORVIK_ADB_WINDOWS_DIR}/${name}")
+            message(FATAL_ERROR "${name} not found in ZORVIK_ADB_WINDOWS_DIR=${ZORVIK_ADB_WINDOWS_DIR}")
+        endif()
+        list(APPEND ZORVIK_ADB_FILES "${ZORVIK_ADB_WINDOWS_DIR}/${name}")
+    endforeach()
+endif()
+
 file(MAKE_DIRECTORY "${ZORVIK_RESOURCE_DIR}")
-# adb finds its own libraries through absolute paths, so a link to the system binary is enough here.
 get_filename_component(ZORVIK_ADB_REAL "${ZORVIK_ADB}" REALPATH)
-file(CREATE_LINK "${ZORVIK_ADB_REAL}" "${ZORVIK_RESOURCE_DIR}/adb" SYMBOLIC)
+if(WIN32)
+    file(COPY ${ZORVIK_ADB_FILES} DESTINATION "${ZORVIK_RESOURCE_DIR}")
+else()
+    # adb finds its own libraries through absolute paths, so a link to the system binary is
+    # enough here; the installed program gets a real copy (packaging/).
+    file(CREATE_LINK "${ZORVIK_ADB_REAL}" "${ZORVIK_RESOURCE_DIR}/adb" SYMBOLIC)
+endif()
 configure_file("${ZORVIK_APK}" "${ZORVIK_RESOURCE_DIR}/ZorvikStore.apk" COPYONLY)
 if(EXISTS "${ZORVIK_LOGO}")
     configure_file("${ZORVIK_LOGO}" "${ZORVIK_RESOURCE_DIR}/logo.png" COPYONLY)
