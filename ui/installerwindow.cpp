@@ -263,8 +263,9 @@ void buildSidePanel(QWidget *root, const QString &resourceDir, const QStringList
 
 void buildDeviceControls(QWidget *root, const WindowColours &colours, InstallerWidgets &widgets)
 {
-    makeLabel(root, "heading", QStringLiteral("Подключённое устройство"),
-              bottomUp(windowHeight, 374, 575, 420, 36), uiFont(25, QFont::DemiBold), white(0.1));
+    QLabel *heading = makeLabel(root, "heading", QStringLiteral("Подключённое устройство"),
+                                bottomUp(windowHeight, 374, 575, 420, 36), uiFont(25, QFont::DemiBold),
+                                white(0.1));
     makeLabel(root, "subheading", QStringLiteral("Read-only диагностика перед установкой"),
               bottomUp(windowHeight, 374, 548, 360, 22), uiFont(12), secondaryTextColour());
 
@@ -274,6 +275,9 @@ void buildDeviceControls(QWidget *root, const WindowColours &colours, InstallerW
     popup->setEditable(false);
     popup->setFont(uiFont(13));
     popup->setGeometry(bottomUp(windowHeight, 374, 490, 390, 38));
+    // Linux screen readers name a combo box by its current item and take what it is from
+    // the label that labels it; the heading above is that label.
+    heading->setBuddy(popup);
     widgets.devicePopup = popup;
 
     auto *refresh = new QPushButton(QStringLiteral("Обновить"), root);
@@ -310,18 +314,22 @@ void buildInfoCard(QWidget *root, InstallerWidgets &widgets)
         const QByteArray key(row.key);
         makeLabel(card, ("caption_" + key).constData(), QString::fromUtf8(row.caption),
                   bottomUp(cardHeight, 22, y, 130, 22), uiFont(11), secondaryTextColour());
-        widgets.infoLabels.insert(QString::fromLatin1(key),
-                                  makeLabel(card, ("value_" + key).constData(), QStringLiteral("—"),
-                                            bottomUp(cardHeight, 165, y, 345, 22),
-                                            uiFont(12, QFont::DemiBold), white(0.13)));
+        QLabel *value = makeLabel(card, ("value_" + key).constData(), QStringLiteral("—"),
+                                  bottomUp(cardHeight, 165, y, 345, 22), uiFont(12, QFont::DemiBold),
+                                  white(0.13));
+        // A screen reader reads the value (the label's own text) and, as its description,
+        // the caption that a sighted user sees beside it.
+        value->setAccessibleDescription(QString::fromUtf8(row.caption));
+        widgets.infoLabels.insert(QString::fromLatin1(key), value);
     }
 }
 
 void buildInstallArea(QWidget *root, const WindowColours &colours, InstallerWidgets &widgets)
 {
     auto *install = new QPushButton(QStringLiteral("Установить Zorvik App"), root);
+    // No fixed accessible name: a button is announced by its title, and this one's title
+    // changes ("Обновить Zorvik App", "Готово — закрыть установщик").
     install->setObjectName(QStringLiteral("installButton"));
-    install->setAccessibleName(install->text());
     install->setFont(uiFont(13));
     install->setAutoDefault(false);
     install->setGeometry(bottomUp(windowHeight, 374, 188, 534, 50));
