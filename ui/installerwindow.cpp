@@ -412,16 +412,17 @@ QColor textColour(const QLabel *label)
 void setButtonFace(QPushButton *button, const QColor &colour)
 {
     button->setProperty(buttonFaceProperty, colour);
-    // A flat face in the given colour with a white title. A disabled button keeps its face
-    // and only dims the title, so the colour still says what the button would do.
+    // A flat face in the given colour with a white title. A disabled button keeps its hue but
+    // fades, so it still says what it would do without looking pressable.
     const QString face = colour.name(QColor::HexRgb);
     const QString pressed = colour.darker(115).name(QColor::HexRgb);
+    const QString faded = QStringLiteral("rgba(%1, %2, %3, 110)").arg(colour.red()).arg(colour.green()).arg(colour.blue());
     button->setStyleSheet(
         QStringLiteral("QPushButton { background-color: %1; color: white; border: none;"
                        " border-radius: 11px; }"
                        "QPushButton:pressed { background-color: %2; }"
-                       "QPushButton:disabled { color: rgba(255, 255, 255, 170); }")
-            .arg(face, pressed));
+                       "QPushButton:disabled { background-color: %3; color: rgba(255, 255, 255, 200); }")
+            .arg(face, pressed, faded));
 }
 
 QColor buttonFace(const QPushButton *button)
