@@ -341,6 +341,12 @@ void buildInstallArea(QWidget *root, const WindowColours &colours, InstallerWidg
     progress->setObjectName(QStringLiteral("progress"));
     progress->setRange(0, 0); // indeterminate
     progress->setTextVisible(false);
+    // A thin flat track with an accent-coloured runner, like a native bar of this height;
+    // the platform style draws a bevelled bar that is too heavy for six pixels.
+    progress->setStyleSheet(QStringLiteral("QProgressBar { border: none; border-radius: 3px;"
+                                           " background-color: rgba(0, 0, 0, 20); }"
+                                           "QProgressBar::chunk { border-radius: 3px; background-color: %1; }")
+                                .arg(colours.blue.name()));
     progress->setGeometry(bottomUp(windowHeight, 374, 163, 534, 6));
     setProgressRunning(progress, false);
     widgets.progress = progress;
