@@ -9,9 +9,27 @@ export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
 # Warnings are errors here, and the whole suite runs under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer. The soak test's thousand scans take minutes under ASan, so
+# it runs a fifth of them there; the plain build runs the full count.
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZORVIK_WERROR=ON \
       -DZORVIK_SANITIZE=address,undefined
 cmake --build build-test -j"$jobs"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+ZORVIK_SOAK_SCANS=200 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-test --output-on-failure -j"$jobs"
+
+# ThreadSanitizer over the tests whose point is threads: concurrent adb runs, overlapping
+# scans, a scan during an install and a scan that hangs while another runs. Qt is not
+# built for TSan; tests/faults/tsan.supp says what that forces us to ignore, and why.
+# die_after_fork=0: QProcess forks from a process that has threads, which TSan otherwise
+# refuses outright; the child only execs adb.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZORVIK_WERROR=ON \
+      -DZORVIK_SANITIZE=thread -DZORVIK_SIM_TESTS=OFF
+cmake --build build-tsan -j"$jobs" --target tst_commandrunner tst_appwindow tst_faults
+export TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/tests/faults/tsan.supp"
+build-tsan/tests/tst_commandrunner concurrentCalls
+build-tsan/tests/tst_appwindow overlappingScansLastCompletionWins
+build-tsan/tests/faults/tst_faults scanDuringInstall neverEndingAdbKeepsTheWindowResponsive
+unset TSAN_OPTIONS
+
+# The adb text rules under libFuzzer, 30 s per target over the seed corpus.
+FUZZ_JOBS="$jobs" tools/fuzz/run.sh 30

@@ -408,11 +408,11 @@ void TestFaults::scanDuringInstall()
     driver.adb.clearCalls();
 
     const QStringList install{"-s", "S1", "install", "-r", driver.apkFile()};
-    driver.adb.replyWithScript(install, scanEndsFirst ? QStringLiteral("sleep 1.5; echo Success")
+    driver.adb.replyWithScript(install, scanEndsFirst ? QStringLiteral("sleep 3; echo Success")
                                                       : QStringLiteral("sleep 0.2; echo Success"));
     // The scan that overlaps the install lists a second unit; pm still says S1 has no app.
     const QString listing = kHeader + QStringLiteral("S1\tdevice\nS2\tdevice\n");
-    driver.adb.replyWithScript({"devices"}, (scanEndsFirst ? QString() : QStringLiteral("sleep 1.5; "))
+    driver.adb.replyWithScript({"devices"}, (scanEndsFirst ? QString() : QStringLiteral("sleep 3; "))
                                                 + catFile(driver.adb, "listing.txt", listing.toUtf8()));
     driver.adb.addDevice({"S2"});
 
