@@ -10,7 +10,7 @@ namespace install {
 [[nodiscard]] QString apkPath(const QString &resourceDir);
 
 // The SHA-256 of the whole file as 64 lowercase hex digits, or no value when the file
-// can't be read. The file is hashed in one pass over all of its bytes at once.
+// can't be read to its end.
 [[nodiscard]] std::optional<QString> fileSha256(const QString &path);
 
 // The check passes only for a digest that equals the expected one exactly, letter case
