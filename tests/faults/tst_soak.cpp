@@ -131,7 +131,13 @@ void TestSoak::manyScansLeakNothing()
     QCOMPARE(driver.adb.calls().size(), (scans - warmUp) * perScan);
     QVERIFY2(atEnd.fds <= afterWarmUp.fds + 2, "file descriptors grow with every scan");
     QVERIFY2(atEnd.threads <= afterWarmUp.threads + 1, "threads outlive their scans");
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed blocks in quarantine (256 MiB by default), so resident
+    // memory grows without any leak; LeakSanitizer checks for real leaks at exit instead.
+    qInfo("resident memory not bounded under AddressSanitizer");
+#else
     QVERIFY2(atEnd.rssKiB - afterWarmUp.rssKiB <= 20 * 1024, "resident memory grows by more than 20 MiB");
+#endif
     if (withDevice)
         QCOMPARE(driver.app->readyDevices().first().model, QStringLiteral("HU_L9"));
 }
