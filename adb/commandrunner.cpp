@@ -19,8 +19,10 @@ QString adbPath(const QString &resourceDir)
 
 std::optional<QString> decodeUtf8Strict(const QByteArray &bytes)
 {
-    // Stateless decoding, so that a sequence cut off at the end counts as an error too.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // Stateless decoding, so that a sequence cut off at the end counts as an error too; a
+    // leading byte-order mark is text like any other, not something to drop silently.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes);
     if (decoder.hasError())
         return std::nullopt;

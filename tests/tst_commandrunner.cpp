@@ -97,6 +97,7 @@ void TestCommandRunner::strictUtf8_data()
     QTest::newRow("ascii") << QByteArray("abc\\n") << QStringLiteral("abc\n");
     QTest::newRow("cyrillic") << QByteArray("\\320\\224\\320\\260") << QStringLiteral("Да");
     QTest::newRow("em dash") << QByteArray("\\342\\200\\224") << QStringLiteral("—");
+    QTest::newRow("leading byte-order mark kept") << QByteArray("\\357\\273\\277x") << QStringLiteral("\uFEFFx");
     QTest::newRow("invalid byte") << QByteArray("ok\\377ok") << QString();
     QTest::newRow("cut-off sequence at the end") << QByteArray("ab\\342\\200") << QString();
     QTest::newRow("overlong encoding") << QByteArray("\\300\\257") << QString();
