@@ -16,7 +16,7 @@ cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZORVIK_WERROR=ON \
       -DZORVIK_SANITIZE=address,undefined -DZORVIK_SIM_TESTS=ON
 cmake --build build-test -j"$jobs"
 ZORVIK_SOAK_SCANS=200 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir build-test --output-on-failure -j"$jobs"
+    ctest --test-dir build-test --output-on-failure -j"$jobs" 2>&1 | tee build-test/ctest.log
 
 # The soak test unsanitized: 1,000 scans, and open files, threads and memory must not grow.
 cmake -S . -B build-plain -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVIK_WERROR=ON \
@@ -40,3 +40,7 @@ unset TSAN_OPTIONS
 
 # The adb text rules under libFuzzer, 30 s per target over the seed corpus.
 FUZZ_JOBS="$jobs" tools/fuzz/run.sh 30
+
+# Every stage above stops the script on failure, so reaching here means all of it passed.
+suites=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' build-test/ctest.log | tail -n 1)
+echo "tests: ${suites:-0} passed, 0 failed"
