@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -39,7 +40,9 @@ int runChild(int argc, char *argv[])
             return;
         closer.stop();
         // Tell the parent which process hangs, so it can clean up after us.
-        std::printf("hanging %s\nclosing %lld\n", pid.readAll().trimmed().constData(),
+        // The child never unwinds, so the parent removes the fake's directory afterwards.
+        std::printf("resources %s\nhanging %s\nclosing %lld\n", qPrintable(adb.resourceDir()),
+                    pid.readAll().trimmed().constData(),
                     static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
         std::fflush(stdout);
         delegate.mainWindow()->close();
@@ -74,7 +77,10 @@ void TestLifecycle::closingWhileAdbHangsEndsPromptly()
     const QString output = QString::fromUtf8(child.readAllStandardOutput());
     qint64 hangingPid = 0;
     qint64 closedAt = 0;
+    QString resourceDir;
     for (const QString &line : output.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("resources ")))
+            resourceDir = line.mid(10);
         if (line.startsWith(QLatin1String("hanging ")))
             hangingPid = line.mid(8).toLongLong();
         if (line.startsWith(QLatin1String("closing ")))
@@ -84,6 +90,8 @@ void TestLifecycle::closingWhileAdbHangsEndsPromptly()
         ::kill(static_cast<pid_t>(hangingPid), SIGKILL);
     if (!ended)
         child.kill();
+    if (!resourceDir.isEmpty())
+        QDir(resourceDir).removeRecursively();
 
     QVERIFY2(ended, "the installer did not end after its window was closed");
     QVERIFY2(hangingPid > 0 && closedAt > 0, qPrintable(output));
