@@ -1,4 +1,5 @@
 #include "installerdriver.h"
+#include "windowtexts.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -6,14 +7,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace expected;
+
 namespace {
-const QString kHeader = QStringLiteral("List of devices attached\n");
 const QString kNoDeviceLog = QStringLiteral("Подключите кабель и подтвердите запрос RSA на экране автомобиля.");
-const QStringList kStartSteps{QStringLiteral("1   Найдём экран"), QStringLiteral("2   Проверим систему"),
-                              QStringLiteral("3   Установим Zorvik App")};
-const QStringList kFoundSteps{QStringLiteral("✓   Найдём экран"), QStringLiteral("✓   Проверим систему"),
-                              QStringLiteral("3   Установим Zorvik App")};
-const QColor kPending = QColor::fromRgbF(0.62f, 0.62f, 0.62f);
 } // namespace
 
 class TestAppWindow : public QObject

@@ -1,6 +1,7 @@
 #include "apkcheck.h"
 #include "installerdriver.h"
 #include "installerwindow.h"
+#include "windowtexts.h"
 
 #include <QComboBox>
 #include <QCryptographicHash>
@@ -12,17 +13,9 @@
 #include <QTest>
 #include <QTimer>
 
+using namespace expected;
+
 namespace {
-const QString kHeader = QStringLiteral("List of devices attached\n");
-const QString kFailedBadge = QStringLiteral("●  УСТАНОВКА НЕ ВЫПОЛНЕНА");
-const QString kDoneBadge = QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА — МОЖНО ЗАКРЫТЬ");
-const QString kCloseTitle = QStringLiteral("Готово — закрыть установщик");
-const QColor kGreen = QColor::fromRgbF(0.08f, 0.68f, 0.38f);
-const QColor kBlue = QColor::fromRgbF(0.04f, 0.43f, 1.0f);
-const QStringList kDoneSteps{QStringLiteral("✓   Найдём экран"), QStringLiteral("✓   Проверим систему"),
-                             QStringLiteral("✓   Установим Zorvik App")};
-const QStringList kFoundSteps{QStringLiteral("✓   Найдём экран"), QStringLiteral("✓   Проверим систему"),
-                              QStringLiteral("3   Установим Zorvik App")};
 
 QStringList installCall(const InstallerDriver &driver, const QString &serial)
 {

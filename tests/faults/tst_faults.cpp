@@ -6,6 +6,7 @@
 // the APK passed its check and the user confirmed.
 
 #include "installerdriver.h"
+#include "windowtexts.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -20,16 +21,12 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+using namespace expected;
+
 namespace {
 
-const QString kHeader = QStringLiteral("List of devices attached\n");
 const QString kOneUnit = kHeader + QStringLiteral("S1\tdevice\n");
 const QString kGone = QStringLiteral("error: device 'S1' not found");
-const QString kCloseTitle = QStringLiteral("Готово — закрыть установщик");
-const QStringList kDoneSteps{QStringLiteral("✓   Найдём экран"), QStringLiteral("✓   Проверим систему"),
-                             QStringLiteral("✓   Установим Zorvik App")};
-const QStringList kFoundSteps{QStringLiteral("✓   Найдём экран"), QStringLiteral("✓   Проверим систему"),
-                              QStringLiteral("3   Установим Zorvik App")};
 
 // install, appops and monkey are the only commands that change a head unit.
 QList<QStringList> deviceChangingCalls(const QList<QStringList> &calls)
