@@ -45,10 +45,8 @@ public:
     [[nodiscard]] QList<QStringList> calls() const;
     void clearCalls();
 
-    // Copies the script to a second name in the directory (e.g. for a renamed tool).
-    [[nodiscard]] QString scriptPath() const;
-
 private:
+    [[nodiscard]] QString scriptPath() const;
     QString addRule(const QStringList &arguments);
 
     QTemporaryDir m_dir;
