@@ -41,6 +41,14 @@ void InstallerDriver::launch()
     QVERIFY(done.wait(20000));
 }
 
+void InstallerDriver::launchWithOneUnit(const QString &listing)
+{
+    adb.setListing(listing);
+    adb.addDevice({QStringLiteral("S1")});
+    launch();
+    adb.clearCalls();
+}
+
 void InstallerDriver::refresh()
 {
     QSignalSpy done(app.get(), &AppDelegate::refreshCompleted);

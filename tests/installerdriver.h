@@ -29,6 +29,9 @@ public:
 
     // Builds the window, starts the first scan and waits for its completion.
     void launch();
+    // Launches with one ready, not yet installed head unit S1 listed (or `listing`), then
+    // forgets the scan's adb calls, so a test sees only what comes after.
+    void launchWithOneUnit(const QString &listing = QStringLiteral("List of devices attached\nS1\tdevice\n"));
     // Presses "Обновить" and waits for that scan to come back.
     void refresh();
     void chooseDevice(int index);

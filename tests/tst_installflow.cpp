@@ -30,15 +30,6 @@ QStringList monkeyCall(const QString &serial)
     return {"-s", serial, "shell", "monkey", "-p", "ru.zorvik.store", "-c", "android.intent.category.LAUNCHER", "1"};
 }
 
-// A driver with one ready, not yet installed head unit S1 on screen.
-void launchWithOneUnit(InstallerDriver &driver, const QString &listing = kHeader + QStringLiteral("S1\tdevice\n"))
-{
-    driver.adb.setListing(listing);
-    driver.adb.addDevice({"S1"});
-    driver.launch();
-    driver.adb.clearCalls();
-}
-
 // Confirms the install and waits until the install job's results are on screen.
 QList<InstallerDriver::Alert> installAndWait(InstallerDriver &driver)
 {
@@ -136,7 +127,7 @@ void TestInstallFlow::integrityFailureStopsEverything()
             QFile::setPermissions(driver.apkFile(), {});
         }
     }
-    launchWithOneUnit(driver);
+    driver.launchWithOneUnit();
     const QStringList before = driver.snapshot();
 
     for (int press = 0; press < 2; ++press) {     // a second press checks again, from the start
@@ -162,7 +153,7 @@ void TestInstallFlow::cancelChangesNothing()
 {
     QFETCH(QString, answer);
     InstallerDriver driver;
-    launchWithOneUnit(driver);
+    driver.launchWithOneUnit();
     const QStringList before = driver.snapshot();
     const auto alerts = driver.pressInstall(answer);
     QCOMPARE(alerts.size(), 1);
@@ -200,7 +191,7 @@ void TestInstallFlow::confirmationNamesInstallOrUpdate()
 void TestInstallFlow::busyRightAfterConfirming()
 {
     InstallerDriver driver;
-    launchWithOneUnit(driver);
+    driver.launchWithOneUnit();
     driver.adb.replyWithScript(installCall(driver, "S1"), QStringLiteral("sleep 0.5; echo Success"));
     QSignalSpy done(driver.app.get(), &AppDelegate::installCompleted);
     driver.pressInstall(QStringLiteral("Продолжить"));
@@ -252,7 +243,7 @@ void TestInstallFlow::outcomes()
     QFETCH(bool, installed);
 
     InstallerDriver driver;
-    launchWithOneUnit(driver);
+    driver.launchWithOneUnit();
     driver.adb.replyWithScript(installCall(driver, "S1"), installScript);
     if (!appopsScript.isEmpty())
         driver.adb.replyWithScript(appopsCall("S1"), appopsScript);
@@ -297,7 +288,7 @@ void TestInstallFlow::outcomes()
 void TestInstallFlow::deviceGoneWhenTheResultsArrive()
 {
     InstallerDriver driver;
-    launchWithOneUnit(driver);
+    driver.launchWithOneUnit();
     driver.adb.replyWithScript(installCall(driver, "S1"), QStringLiteral("sleep 1; echo Success"));
     // While the install runs, a scan finds another unit only.
     driver.adb.setListing(kHeader + QStringLiteral("S2\tdevice\n"));
@@ -321,7 +312,7 @@ void TestInstallFlow::deviceGoneWhenTheResultsArrive()
 void TestInstallFlow::onlyTheFirstOfTwoEqualSerialsIsMarked()
 {
     InstallerDriver driver;
-    launchWithOneUnit(driver, kHeader + QStringLiteral("S1\tdevice\nS1\tdevice\n"));
+    driver.launchWithOneUnit(kHeader + QStringLiteral("S1\tdevice\nS1\tdevice\n"));
     QCOMPARE(driver.app->readyDevices().size(), 2);
     driver.adb.replyWithScript(installCall(driver, "S1"), QStringLiteral("echo Success"));
     installAndWait(driver);
@@ -332,7 +323,7 @@ void TestInstallFlow::onlyTheFirstOfTwoEqualSerialsIsMarked()
 void TestInstallFlow::closeButtonKeepsItsTitleAndCloses()
 {
     InstallerDriver driver;
-    launchWithOneUnit(driver);
+    driver.launchWithOneUnit();
     driver.adb.replyWithScript(installCall(driver, "S1"), QStringLiteral("echo Success"));
     installAndWait(driver);
     QCOMPARE(driver.installButton()->text(), kCloseTitle);

@@ -97,8 +97,8 @@ private slots:
     void twoUnitsInstallGoesToTheChosenOne();
 
 private:
-    // The installer's resource directory with the real adb in place of the fake script.
-    void useRealAdb(InstallerDriver &driver);
+    // Puts the real adb in place of the fake script, then launches the installer.
+    void launchOnRealAdb(InstallerDriver &driver);
     // Starts a unit, connects it to the sandbox's server and waits until it is listed in
     // `state`. The unit and the server are noted for cleanup()'s check.
     void attach(const AdbServerSandbox &adb, const SimulatedUnit &unit, const QString &state);
@@ -133,11 +133,12 @@ void TestEndToEnd::cleanup()
                  qPrintable(QStringLiteral("headunit-sim %1 still runs").arg(pid)));
 }
 
-void TestEndToEnd::useRealAdb(InstallerDriver &driver)
+void TestEndToEnd::launchOnRealAdb(InstallerDriver &driver)
 {
     const QString carried = QDir(driver.adb.resourceDir()).filePath(QStringLiteral("adb"));
     QVERIFY(QFile::remove(carried));
     QVERIFY(QFile::link(AdbServerSandbox::adbPath(), carried));
+    driver.launch();
 }
 
 void TestEndToEnd::attach(const AdbServerSandbox &adb, const SimulatedUnit &unit, const QString &state)
@@ -192,8 +193,7 @@ void TestEndToEnd::launchShowsTheUnit()
     SimulatedUnit unit(profile);
     attach(adb, unit, QStringLiteral("device"));
     InstallerDriver driver;
-    useRealAdb(driver);
-    driver.launch();
+    launchOnRealAdb(driver);
 
     QCOMPARE(driver.popupItems(), QStringList{QStringLiteral("LI_AUTO Li Auto HU 8155  ·  ") + unit.serial()});
     QCOMPARE(driver.badge(), QStringLiteral("●  МУЛЬТИМЕДИА LI AUTO ГОТОВА"));
@@ -215,8 +215,7 @@ void TestEndToEnd::wholeRoadOfOneInstall()
     SimulatedUnit unit;
     attach(adb, unit, QStringLiteral("device"));
     InstallerDriver driver;
-    useRealAdb(driver);
-    driver.launch();
+    launchOnRealAdb(driver);
     QCOMPARE(driver.badge(), QStringLiteral("●  МУЛЬТИМЕДИА LI AUTO ГОТОВА"));
     QCOMPARE(driver.info(QStringLiteral("installed")), QStringLiteral("Не установлен"));
 
@@ -297,8 +296,7 @@ void TestEndToEnd::failedRoads()
     SimulatedUnit unit(profile);
     attach(adb, unit, QStringLiteral("device"));
     InstallerDriver driver;
-    useRealAdb(driver);
-    driver.launch();
+    launchOnRealAdb(driver);
     install(driver);
 
     QCOMPARE(changingRequests(unit), sent);
@@ -322,8 +320,7 @@ void TestEndToEnd::unauthorizedUnit()
     SimulatedUnit unit({{"unauthorized", true}});
     attach(adb, unit, QStringLiteral("unauthorized"));
     InstallerDriver driver;
-    useRealAdb(driver);
-    driver.launch();
+    launchOnRealAdb(driver);
 
     QCOMPARE(driver.popupItems(), QStringList{QStringLiteral("Нужно подтвердить USB-отладку")});
     QCOMPARE(driver.badge(), QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ"));
@@ -355,8 +352,7 @@ void TestEndToEnd::twoUnitsInstallGoesToTheChosenOne()
     const bool firstIsFirst = &listedFirst == &first;
 
     InstallerDriver driver;
-    useRealAdb(driver);
-    driver.launch();
+    launchOnRealAdb(driver);
     QCOMPARE(driver.popupItems(),
              QStringList({title(listedFirst, firstIsFirst ? "HU_L7" : "HU_L9"),
                           title(listedSecond, firstIsFirst ? "HU_L9" : "HU_L7")}));

@@ -346,10 +346,7 @@ void TestFaults::unreadableApkChangesNothing()
 {
     QFETCH(QString, kind);
     InstallerDriver driver;
-    driver.adb.setListing(kOneUnit);
-    driver.adb.addDevice({"S1"});
-    driver.launch();
-    driver.adb.clearCalls();
+    driver.launchWithOneUnit(kOneUnit);
 
     const auto makeUnreadable = [&] {
         if (kind == QLatin1String("mode 000")) {
@@ -399,10 +396,7 @@ void TestFaults::scanDuringInstall()
 {
     QFETCH(bool, scanEndsFirst);
     InstallerDriver driver;
-    driver.adb.setListing(kOneUnit);
-    driver.adb.addDevice({"S1"});
-    driver.launch();
-    driver.adb.clearCalls();
+    driver.launchWithOneUnit(kOneUnit);
 
     const QStringList install{"-s", "S1", "install", "-r", driver.apkFile()};
     driver.adb.replyWithScript(install, scanEndsFirst ? QStringLiteral("sleep 3; echo Success")

@@ -23,14 +23,6 @@ QString accessibleText(QObject *object, QAccessible::Text which)
     return iface ? iface->text(which) : QStringLiteral("<no interface>");
 }
 
-// A driver with one ready head unit S1 on screen.
-void launchWithOneUnit(InstallerDriver &driver)
-{
-    driver.adb.setListing(QStringLiteral("List of devices attached\nS1\tdevice\n\n"));
-    driver.adb.addDevice({QStringLiteral("S1")});
-    driver.launch();
-}
-
 } // namespace
 
 class AccessibilityTest : public QObject
@@ -50,7 +42,7 @@ private slots:
 void AccessibilityTest::controlsAreNamed()
 {
     InstallerDriver driver;
-    launchWithOneUnit(driver);
+    driver.launchWithOneUnit();
     // The pop-up: its own name where the platform reads it, and on every platform the
     // heading above it as its label (Linux screen readers name a combo box that way).
     QCOMPARE(driver.popup()->accessibleName(), QStringLiteral("Устройство"));
@@ -93,7 +85,7 @@ void AccessibilityTest::labelsReadTheirVisibleText()
     };
     check();
     // After a scan that finds a unit every one of these texts has changed.
-    launchWithOneUnit(driver);
+    driver.launchWithOneUnit();
     QCOMPARE(driver.info(QStringLiteral("model")), QStringLiteral("LI_AUTO HU_L9"));
     check();
 }
@@ -114,7 +106,7 @@ void AccessibilityTest::valuesAreDescribedByTheirCaptions()
     QFETCH(QString, key);
     QFETCH(QString, caption);
     InstallerDriver driver;
-    launchWithOneUnit(driver);
+    driver.launchWithOneUnit();
     QCOMPARE(driver.label(QStringLiteral("caption_") + key)->text(), caption);
     QLabel *value = driver.label(QStringLiteral("value_") + key);
     QCOMPARE(accessibleText(value, QAccessible::Description), caption);
@@ -125,7 +117,7 @@ void AccessibilityTest::valuesAreDescribedByTheirCaptions()
 void AccessibilityTest::tabFollowsVisualOrder()
 {
     InstallerDriver driver;
-    launchWithOneUnit(driver);
+    driver.launchWithOneUnit();
     QWidget *window = driver.app->mainWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));
     driver.popup()->setFocus();
@@ -152,7 +144,7 @@ void AccessibilityTest::returnPressesTheDefaultButton()
     QFETCH(QString, alertText);
     QFETCH(int, installCalls);
     InstallerDriver driver(true, apkIntact ? std::nullopt : std::optional<QString>(QString(64, QLatin1Char('0'))));
-    launchWithOneUnit(driver);
+    driver.launchWithOneUnit();
     driver.adb.reply({"-s", "S1", "install", "-r", driver.apkFile()}, QStringLiteral("Success\n"));
     driver.adb.clearCalls();
     QSignalSpy done(driver.app.get(), &AppDelegate::installCompleted);
