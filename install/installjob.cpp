@@ -3,8 +3,39 @@
 #include "backgroundwork.h"
 #include "apkcheck.h"
 #include "discovery.h"
+#include "textrules.h"
+
+#include <algorithm>
 
 namespace install {
+
+namespace {
+
+QStringList trimmedLines(const QString &output)
+{
+    QStringList lines = adb::splitPieces(output, adb::isNewlineCharacter);
+    for (QString &line : lines)
+        line = adb::trimmed(line);
+    return lines;
+}
+
+} // namespace
+
+bool installSucceeded(const adb::CommandResult &result)
+{
+    if (result.status != 0)
+        return false;
+    const QStringList lines = trimmedLines(result.output);
+    const bool failed = std::any_of(lines.cbegin(), lines.cend(), [](const QString &line) {
+        return line.startsWith(QLatin1String("Failure"));
+    });
+    return !failed && lines.contains(QLatin1String("Success"));
+}
+
+bool grantSucceeded(const adb::CommandResult &result)
+{
+    return result.status == 0 && adb::trimmed(result.output).isEmpty();
+}
 
 InstallResults runInstallJob(const QString &resourceDir, const QString &serial,
                              const QString &apkFile)
@@ -12,7 +43,7 @@ InstallResults runInstallJob(const QString &resourceDir, const QString &serial,
     InstallResults results;
     results.install = adb::run(resourceDir, {QStringLiteral("-s"), serial, QStringLiteral("install"),
                                              QStringLiteral("-r"), apkFile});
-    if (results.install.status != 0)
+    if (!installSucceeded(results.install))
         return results;
     results.grant = adb::run(resourceDir, {QStringLiteral("-s"), serial, QStringLiteral("shell"),
                                            QStringLiteral("appops"), QStringLiteral("set"),
@@ -41,12 +72,12 @@ void startInstall(QObject *context, const QString &resourceDir, const DeviceInfo
 
 InstallOutcome installOutcome(const InstallResults &results)
 {
-    if (results.install.status != 0) {
+    if (!installSucceeded(results.install)) {
         return {false, QStringLiteral("Ошибка установки:\n") + results.install.output,
                 QStringLiteral("●  УСТАНОВКА НЕ ВЫПОЛНЕНА")};
     }
     const QString badge = QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА");
-    if (results.grant.status != 0) {
+    if (!grantSucceeded(results.grant)) {
         return {true,
                 QStringLiteral("Zorvik App обновлён, но разрешение на установку APK не выдано:\n")
                     + results.grant.output,

@@ -18,8 +18,24 @@ struct InstallResults
     adb::CommandResult grant;
 };
 
+// Whether adb's answer to "install -r APK" means the package is on the unit. The status
+// alone can't tell: a unit without shell_v2 (Android 6 and older) gets the APK pushed and
+// "pm install" run over the old shell service, which carries no exit status, so adb exits
+// 0 after printing
+//     Performing Push Install
+//     /path/ZorvikStore.apk: 1 file pushed, 0 skipped. 16.3 MB/s (12761 bytes in 0.001s)
+//     Failure [INSTALL_FAILED_INSUFFICIENT_STORAGE]
+// and, when the cable is pulled mid-install, with no verdict at all. So it takes status 0,
+// a line that reads "Success" and no line that begins with "Failure".
+[[nodiscard]] bool installSucceeded(const adb::CommandResult &result);
+
+// Whether "appops set ... allow" gave the permission: status 0 and no output. appops prints
+// nothing when it works; over the old shell service its refusals ("Error: Unknown operation
+// string: REQUEST_INSTALL_PACKAGES", a SecurityException) come with status 0 too.
+[[nodiscard]] bool grantSucceeded(const adb::CommandResult &result);
+
 // The three commands that change the head unit, one after another: install (or update)
-// the APK; only when that exited 0, allow the app to install packages and start it. The
+// the APK; only when that succeeded, allow the app to install packages and start it. The
 // launch's result is dropped: a unit without a launcher activity is still a success.
 [[nodiscard]] InstallResults runInstallJob(const QString &resourceDir, const QString &serial,
                                            const QString &apkFile);
@@ -28,8 +44,8 @@ struct InstallResults
 void startInstall(QObject *context, const QString &resourceDir, const DeviceInfo &device,
                   std::function<void(const InstallResults &, const DeviceInfo &)> completion);
 
-// What the window shows once the job is done. Only exit statuses decide; the texts of a
-// successful install are never shown.
+// What the window shows once the job is done, decided by installSucceeded and
+// grantSucceeded; the texts of a successful install are never shown.
 struct InstallOutcome
 {
     bool installed = false;   // the package is on the unit (the permission may still be missing)
