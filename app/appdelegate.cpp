@@ -87,6 +87,9 @@ void AppDelegate::buildWindow()
     progress = widgets.progress;
     logView = widgets.logView;
     stepLabels = widgets.stepLabels;
+    builtColours.insert(statusBadge, textColour(statusBadge));
+    for (const QLabel *label : std::as_const(infoLabels))
+        builtColours.insert(label, textColour(label));
 
     connect(devicePopup, &QComboBox::activated, this, &AppDelegate::deviceChanged);
     connect(widgets.refreshButton, &QPushButton::clicked, this, &AppDelegate::refreshClicked);
@@ -116,7 +119,11 @@ void AppDelegate::closeClicked()
 
 void AppDelegate::refreshDevices()
 {
-    setBusy(true, QStringLiteral("Ищем подключённые экраны…"));
+    // During an install the log keeps saying that the unit is being changed.
+    if (installRunning)
+        setBusy(true);
+    else
+        setBusy(true, QStringLiteral("Ищем подключённые экраны…"));
     adb::startScan(this, resourceDir(), [this](const DeviceList &ready, const DeviceList &listed) {
         refreshCompletion(ready, listed);
     });
@@ -153,22 +160,22 @@ void AppDelegate::refreshCompletion(const DeviceList &ready, const DeviceList &l
     devices = ready;
     const ScanView view = scanView(ready, listed);
     devicePopup->clear();
+    // While an install runs, the steps and the log go on telling about it; the panel
+    // itself shows what this scan found.
+    if (!installRunning)
+        updateSteps(view.anyReady ? 2 : 0, view.anyReady ? 2 : 0);
+    devicePopup->addItems(view.popupItems);
     if (!view.anyReady) {
-        updateSteps(0, 0);
-        devicePopup->addItems(view.popupItems);
         for (QLabel *label : std::as_const(infoLabels))
-            label->setText(kNoValue);
+            showPanelText(label, kNoValue);
         installButton->setEnabled(false);
-        statusBadge->setText(view.badge);
-        replaceLogText(logView, view.logText);
-    } else {
-        updateSteps(2, 2);
-        devicePopup->addItems(view.popupItems);
-        statusBadge->setText(view.badge);
-        replaceLogText(logView, view.logText);
-        showSelectedDevice();
     }
-    setBusy(false);
+    showPanelText(statusBadge, view.badge);
+    if (!installRunning)
+        replaceLogText(logView, view.logText);
+    if (view.anyReady)
+        showSelectedDevice();
+    setBusy(installRunning);
     emit refreshCompleted();
 }
 
@@ -178,6 +185,12 @@ std::optional<qsizetype> AppDelegate::selectedIndex() const
     if (index < 0 || index >= devices.size())
         return std::nullopt;
     return index;
+}
+
+void AppDelegate::showPanelText(QLabel *label, const QString &text)
+{
+    label->setText(text);
+    setTextColour(label, builtColours.value(label, textColour(label)));
 }
 
 bool AppDelegate::installButtonCloses() const
@@ -193,9 +206,9 @@ void AppDelegate::showSelectedDevice()
     const DeviceView view = deviceView(devices.at(*index));
     for (const QString &key : infoKeys()) {
         if (QLabel *label = infoLabels.value(key))
-            label->setText(view.infoTexts.value(key));
+            showPanelText(label, view.infoTexts.value(key));
     }
-    statusBadge->setText(view.badge);
+    showPanelText(statusBadge, view.badge);
     // Once the button closes the installer it keeps saying so: a title that promises an
     // install on a button that quits would mislead.
     if (!installButtonCloses())
@@ -215,6 +228,8 @@ std::optional<QString> AppDelegate::apkSha256() const
 
 void AppDelegate::installClicked()
 {
+    if (installRunning)
+        return;
     const std::optional<qsizetype> index = selectedIndex();
     if (!index)
         return;
@@ -228,6 +243,7 @@ void AppDelegate::installClicked()
                   {QStringLiteral("Продолжить"), QStringLiteral("Отмена")}))
         return;
 
+    installRunning = true;
     setBusy(true, QStringLiteral("Устанавливаем Zorvik App…"));
     updateSteps(2, 2);
     install::startInstall(this, resourceDir(), device,
@@ -238,10 +254,11 @@ void AppDelegate::installClicked()
 
 void AppDelegate::installCompletion(const install::InstallResults &results, const DeviceInfo &device)
 {
+    installRunning = false;
     setBusy(false);
     const install::InstallOutcome outcome = install::installOutcome(results);
     replaceLogText(logView, outcome.logText);
-    statusBadge->setText(outcome.badge);
+    showPanelText(statusBadge, outcome.badge);
     if (!outcome.installed) {
         emit installCompleted();
         return;
@@ -252,7 +269,12 @@ void AppDelegate::installCompletion(const install::InstallResults &results, cons
     });
     if (it != devices.end())
         it->installed = true;
-    if (QLabel *label = infoLabels.value(QStringLiteral("installed"))) {
+    // A scan during the install may have put another unit on show; its label must not
+    // claim this install.
+    const std::optional<qsizetype> shown = selectedIndex();
+    const bool installedUnitShown = shown && devices.at(*shown).serial() == device.serial();
+    QLabel *label = infoLabels.value(QStringLiteral("installed"));
+    if (label && installedUnitShown) {
         label->setText(QStringLiteral("Установлен успешно"));
         setTextColour(label, green);
     }

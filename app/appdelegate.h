@@ -4,6 +4,7 @@
 #include "installjob.h"
 
 #include <QColor>
+#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QPointer>
@@ -73,6 +74,7 @@ private:
     [[nodiscard]] std::optional<QString> apkSha256() const;
     [[nodiscard]] std::optional<qsizetype> selectedIndex() const;
     [[nodiscard]] bool installButtonCloses() const;
+    void showPanelText(QLabel *label, const QString &text);
 
     std::unique_ptr<QWidget> window;
     QPointer<QComboBox> devicePopup;
@@ -89,6 +91,13 @@ private:
     const QColor blue = QColor::fromRgbF(0.04f, 0.43f, 1.0f);
     const QColor green = QColor::fromRgbF(0.08f, 0.68f, 0.38f);
     const QString expectedApkSha256;
+
+    // True from the confirmed install until its completion. A scan that finishes meanwhile
+    // refreshes the panel but must not end the busy state: the unit is still being changed.
+    bool installRunning = false;
+    // The text colour each panel label was built with; green belongs only to the texts
+    // that report a finished install.
+    QHash<const QLabel *, QColor> builtColours;
 
     const std::optional<QString> m_resourceDirForTests;
 };

@@ -1,4 +1,5 @@
 #include "apkcheck.h"
+#include "installjob.h"
 #include "installerdriver.h"
 #include "installerwindow.h"
 #include "windowtexts.h"
@@ -48,6 +49,8 @@ class TestInstallFlow : public QObject
 private slots:
     void digestComparison_data();
     void digestComparison();
+    void adbVerdicts_data();
+    void adbVerdicts();
     void integrityFailureStopsEverything_data();
     void integrityFailureStopsEverything();
     void cancelChangesNothing_data();
@@ -60,6 +63,56 @@ private slots:
     void onlyTheFirstOfTwoEqualSerialsIsMarked();
     void closeButtonKeepsItsTitleAndCloses();
 };
+
+void TestInstallFlow::adbVerdicts_data()
+{
+    QTest::addColumn<bool>("isInstall");   // else the permission command
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<bool>("succeeded");
+
+    const QString pushed = QStringLiteral("Performing Push Install\n/opt/zorvik-installer/resources/ZorvikStore.apk: "
+                                          "1 file pushed, 0 skipped. 16.3 MB/s (12761 bytes in 0.001s)\n");
+    QTest::newRow("streamed install") << true << 0 << QStringLiteral("Performing Streamed Install\nSuccess\n") << true;
+    QTest::newRow("push install") << true << 0 << pushed + QStringLiteral("Success\n") << true;
+    QTest::newRow("push install refused, status 0")
+        << true << 0 << pushed + QStringLiteral("Failure [INSTALL_FAILED_INSUFFICIENT_STORAGE]\n") << false;
+    QTest::newRow("streamed install refused, status 1")
+        << true << 1
+        << QStringLiteral("Performing Streamed Install\nadb: failed to install /x/ZorvikStore.apk: Failure "
+                          "[INSTALL_FAILED_UPDATE_INCOMPATIBLE: Package ru.zorvik.store signatures do not match "
+                          "previously installed version; ignoring!]\n")
+        << false;
+    QTest::newRow("nothing printed, status 0") << true << 0 << QString() << false;
+    QTest::newRow("cable pulled during pm, status 0") << true << 0 << pushed + QStringLiteral("- waiting for device -\n") << false;
+    QTest::newRow("CR LF success") << true << 0 << QStringLiteral("Performing Push Install\r\nSuccess\r\n") << true;
+    QTest::newRow("CR LF failure") << true << 0 << QStringLiteral("Failure [INSTALL_FAILED_INVALID_APK]\r\n") << false;
+    QTest::newRow("Success, then a Failure line") << true << 0 << QStringLiteral("Success\nFailure [INSTALL_FAILED_INTERNAL_ERROR]\n") << false;
+    QTest::newRow("Success with status 1") << true << 1 << QStringLiteral("Success\n") << false;
+    QTest::newRow("Success inside a longer line") << true << 0 << QStringLiteral("Success: pending reboot\n") << false;
+
+    QTest::newRow("permission given") << false << 0 << QString() << true;
+    QTest::newRow("permission given, only a pty line end") << false << 0 << QStringLiteral("\r\n") << true;
+    QTest::newRow("unknown operation, status 0")
+        << false << 0 << QStringLiteral("Error: Unknown operation string: REQUEST_INSTALL_PACKAGES\r\n") << false;
+    QTest::newRow("SecurityException, status 0")
+        << false << 0
+        << QStringLiteral("Security exception: uid 2000 does not have android.permission.UPDATE_APP_OPS_STATS.\r\n\r\n"
+                          "java.lang.SecurityException: uid 2000 does not have android.permission.UPDATE_APP_OPS_STATS.\r\n")
+        << false;
+    QTest::newRow("refused, status 255") << false << 255 << QStringLiteral("Error: denied\n") << false;
+    QTest::newRow("silent, status 1") << false << 1 << QString() << false;
+}
+
+void TestInstallFlow::adbVerdicts()
+{
+    QFETCH(bool, isInstall);
+    QFETCH(int, status);
+    QFETCH(QString, output);
+    QFETCH(bool, succeeded);
+    const adb::CommandResult result{status, output};
+    QCOMPARE(isInstall ? install::installSucceeded(result) : install::grantSucceeded(result), succeeded);
+}
 
 void TestInstallFlow::digestComparison_data()
 {
@@ -222,6 +275,16 @@ void TestInstallFlow::outcomes_data()
                                             << QStringLiteral("Ошибка установки:\n") << false;
     QTest::newRow("install killed") << QStringLiteral("echo 'Performing Streamed Install'; kill -9 $$") << QString() << QString()
                                     << QStringLiteral("Ошибка установки:\nPerforming Streamed Install\n") << false;
+    QTest::newRow("push install refused, status 0")
+        << QStringLiteral("echo 'Performing Push Install'; echo 'Failure [INSTALL_FAILED_INSUFFICIENT_STORAGE]'")
+        << QString() << QString()
+        << QStringLiteral("Ошибка установки:\nPerforming Push Install\nFailure [INSTALL_FAILED_INSUFFICIENT_STORAGE]\n")
+        << false;
+    QTest::newRow("appops refused, status 0") << QStringLiteral("echo Success")
+        << QStringLiteral("printf 'Error: Unknown operation string: REQUEST_INSTALL_PACKAGES\\r\\n'") << QString()
+        << QStringLiteral("Zorvik App обновлён, но разрешение на установку APK не выдано:\n"
+                          "Error: Unknown operation string: REQUEST_INSTALL_PACKAGES\n")
+        << true;
     QTest::newRow("appops fails") << QStringLiteral("echo 'Performing Streamed Install'; echo Success")
                                   << QStringLiteral("echo 'Error: unknown operation' >&2; exit 2") << QStringLiteral("echo 'Events injected: 1'")
                                   << QStringLiteral("Zorvik App обновлён, но разрешение на установку APK не выдано:\nError: unknown operation\n")
@@ -303,7 +366,9 @@ void TestInstallFlow::deviceGoneWhenTheResultsArrive()
     QCOMPARE(driver.app->readyDevices().size(), 1);
     QCOMPARE(driver.app->readyDevices().first().serial(), QStringLiteral("S2"));
     QVERIFY(!driver.app->readyDevices().first().installed);
-    QCOMPARE(driver.info("installed"), QStringLiteral("Установлен успешно"));
+    // S2 is on show now: its label must not claim S1's install.
+    QCOMPARE(driver.info("installed"), QStringLiteral("Не установлен"));
+    QVERIFY(textColour(driver.label("value_installed")) != kGreen);
     QCOMPARE(driver.badge(), kDoneBadge);
     QCOMPARE(driver.installButton()->text(), kCloseTitle);
     QCOMPARE(driver.steps(), kDoneSteps);
@@ -324,6 +389,8 @@ void TestInstallFlow::closeButtonKeepsItsTitleAndCloses()
 {
     InstallerDriver driver;
     driver.launchWithOneUnit();
+    const QColor badgeColour = textColour(driver.label("statusBadge"));
+    const QColor valueColour = textColour(driver.label("value_installed"));
     driver.adb.replyWithScript(installCall(driver, "S1"), QStringLiteral("echo Success"));
     installAndWait(driver);
     QCOMPARE(driver.installButton()->text(), kCloseTitle);
@@ -335,12 +402,20 @@ void TestInstallFlow::closeButtonKeepsItsTitleAndCloses()
     driver.refresh();
     QCOMPARE(driver.installButton()->text(), kCloseTitle);
     QVERIFY(driver.installButton()->isEnabled());
+    // Green is only for the texts that report the install; what replaces them is drawn
+    // as the window first drew it.
+    QCOMPARE(driver.info("installed"), QStringLiteral("Не установлен"));
+    QCOMPARE(textColour(driver.label("value_installed")), valueColour);
+    QCOMPARE(textColour(driver.label("statusBadge")), badgeColour);
+    QCOMPARE(buttonFace(driver.installButton()), kGreen);
     driver.chooseDevice(1);
     QCOMPARE(driver.installButton()->text(), kCloseTitle);
     driver.adb.setListing(kHeader);
     driver.refresh();
     QCOMPARE(driver.installButton()->text(), kCloseTitle);
     QVERIFY(!driver.installButton()->isEnabled());
+    QCOMPARE(driver.badge(), QStringLiteral("●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ"));
+    QCOMPARE(textColour(driver.label("statusBadge")), badgeColour);
     driver.adb.setListing(kHeader + QStringLiteral("S1\tdevice\n"));
     driver.refresh();
     QVERIFY(driver.installButton()->isEnabled());

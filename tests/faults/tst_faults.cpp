@@ -408,13 +408,23 @@ void TestFaults::scanDuringInstall()
     driver.adb.addDevice({"S2"});
 
     QStringList order;
+    QStringList seenAtScan;
     connect(driver.app.get(), &AppDelegate::installCompleted, [&order] { order << QStringLiteral("install"); });
-    connect(driver.app.get(), &AppDelegate::refreshCompleted, [&order] { order << QStringLiteral("scan"); });
+    connect(driver.app.get(), &AppDelegate::refreshCompleted, [&] {
+        order << QStringLiteral("scan");
+        seenAtScan = {driver.log(), QString::number(driver.popup()->count()),
+                      QString::number(driver.installButton()->isEnabled()), QString::number(driver.popup()->isEnabled()),
+                      QString::number(driver.progressRunning())};
+    });
     const auto alerts = driver.pressInstall(QStringLiteral("Продолжить"));
     QCOMPARE(alerts.size(), 1);
     driver.refreshButton()->click();
     QTRY_COMPARE_WITH_TIMEOUT(order.size(), 2, 20000);
     QCOMPARE(order, scanEndsFirst ? (QStringList{"scan", "install"}) : (QStringList{"install", "scan"}));
+    // A scan that ends while the unit is being changed shows what it found, but the window
+    // stays busy: no install button, no pop-up, the bar running, the install message.
+    if (scanEndsFirst)
+        QCOMPARE(seenAtScan, (QStringList{QStringLiteral("Устанавливаем Zorvik App…"), "2", "0", "0", "1"}));
 
     verifyIdle(driver);
     // The scan's list stands whole; the install marks S1 in it only when it arrives later.
