@@ -34,17 +34,28 @@ void TestDevicePanel::noReadyDevice_data()
     QTest::addColumn<DeviceList>("listed");
     QTest::addColumn<QString>("item");
     QTest::addColumn<QString>("badge");
+    QTest::addColumn<bool>("noPermission");
     QTest::newRow("empty listing") << DeviceList{} << QStringLiteral("Устройство не найдено")
-                                   << QStringLiteral("●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ");
+                                   << QStringLiteral("●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ") << false;
     QTest::newRow("unauthorized") << DeviceList{row("A", "unauthorized")} << QStringLiteral("Нужно подтвердить USB-отладку")
-                                  << QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ");
+                                  << QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ") << false;
     QTest::newRow("offline only") << DeviceList{row("A", "offline")} << QStringLiteral("Устройство не найдено")
-                                  << QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ");
+                                  << QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ") << false;
     QTest::newRow("Unauthorized in other case") << DeviceList{row("A", "Unauthorized")} << QStringLiteral("Устройство не найдено")
-                                                << QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ");
+                                                << QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ") << false;
     QTest::newRow("unauthorized after offline") << DeviceList{row("A", "offline"), row("B", "unauthorized")}
                                                 << QStringLiteral("Нужно подтвердить USB-отладку")
-                                                << QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ");
+                                                << QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ") << false;
+    // Linux, when this user may not open the unit's USB device; the wording varies by adb.
+    const QString see = QStringLiteral("; see [http://developer.android.com/tools/device.html]");
+    QTest::newRow("no permissions, plugdev wording")
+        << DeviceList{row("0123456789ABCDEF", "no permissions (user in plugdev group; are your udev rules wrong?)" + see)}
+        << QStringLiteral("Устройство не найдено") << QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ") << true;
+    QTest::newRow("no permissions, udev wording, beside an unauthorized unit")
+        << DeviceList{row("A", "unauthorized"), row("B", "no permissions (missing udev rules? user is in the plugdev group)" + see)}
+        << QStringLiteral("Нужно подтвердить USB-отладку") << QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ") << true;
+    QTest::newRow("No permissions in other case") << DeviceList{row("A", "No permissions")}
+        << QStringLiteral("Устройство не найдено") << QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ") << false;
 }
 
 void TestDevicePanel::noReadyDevice()
@@ -52,11 +63,20 @@ void TestDevicePanel::noReadyDevice()
     QFETCH(DeviceList, listed);
     QFETCH(QString, item);
     QFETCH(QString, badge);
+    QFETCH(bool, noPermission);
     const ScanView view = scanView({}, listed);
     QVERIFY(!view.anyReady);
     QCOMPARE(view.popupItems, QStringList{item});
     QCOMPARE(view.badge, badge);
-    QCOMPARE(view.logText, QStringLiteral("Подключите кабель и подтвердите запрос RSA на экране автомобиля."));
+    if (!noPermission) {
+        QCOMPARE(view.logText, QStringLiteral("Подключите кабель и подтвердите запрос RSA на экране автомобиля."));
+    } else {
+        // Says what is wrong and what to do, not to approve RSA, which can't help here.
+        QVERIFY(view.logText.startsWith(QStringLiteral("У этого компьютера нет прав на USB-устройство автомобиля.")));
+        for (const char *step : {"TAG+=\"uaccess\"", "udevadm control --reload-rules", "Переподключите кабель", "«Обновить»"})
+            QVERIFY2(view.logText.contains(QString::fromUtf8(step)), step);
+        QVERIFY(!view.logText.contains(QStringLiteral("RSA")));
+    }
 }
 
 void TestDevicePanel::readyDevices()

@@ -2,8 +2,20 @@
 
 #include "textrules.h"
 
+#include <algorithm>
+
 namespace {
 const QString kSeparator = QStringLiteral("  ·  ");
+}
+
+QString noUsbPermissionText()
+{
+    return QStringLiteral(
+        "У этого компьютера нет прав на USB-устройство автомобиля.\n"
+        "1. Создайте с правами администратора файл /etc/udev/rules.d/51-android-adb.rules со строкой:\n"
+        "SUBSYSTEM==\"usb\", ENV{ID_USB_INTERFACES}==\"*:ff420?:*\", TAG+=\"uaccess\"\n"
+        "2. Выполните в терминале: sudo udevadm control --reload-rules\n"
+        "3. Переподключите кабель и нажмите «Обновить».");
 }
 
 const QStringList &infoKeys()
@@ -37,7 +49,14 @@ ScanView scanView(const DeviceList &ready, const DeviceList &listed)
                                             : QStringLiteral("Устройство не найдено")};
         view.badge = listed.isEmpty() ? QStringLiteral("●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ")
                                       : QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ");
-        view.logText = QStringLiteral("Подключите кабель и подтвердите запрос RSA на экране автомобиля.");
+        // Linux: adb sees the unit but may not open its USB device, and lists it as
+        //     SERIAL<TAB>no permissions (missing udev rules? user is in the plugdev group); see [...]
+        // with wording that varies by adb version. Approving RSA on the car can't help then.
+        const bool lacksPermission = std::any_of(listed.cbegin(), listed.cend(), [](const DeviceInfo &row) {
+            return row.state().startsWith(QLatin1String("no permissions"));
+        });
+        view.logText = lacksPermission ? noUsbPermissionText()
+                                       : QStringLiteral("Подключите кабель и подтвердите запрос RSA на экране автомобиля.");
         return view;
     }
     view.anyReady = true;

@@ -33,5 +33,8 @@ struct DeviceView
 // A Li Auto head unit (or one of its "HU_" boards), told by manufacturer or model in any case.
 [[nodiscard]] bool isHeadUnit(const DeviceInfo &device);
 
+// What to do when this computer may not open the unit's USB device (Linux, no udev rule).
+[[nodiscard]] QString noUsbPermissionText();
+
 // The info label keys, top row first.
 [[nodiscard]] const QStringList &infoKeys();
