@@ -12,7 +12,7 @@ QString noUsbPermissionText()
 {
     return QStringLiteral(
         "У этого компьютера нет прав на USB-устройство автомобиля.\n"
-        "1. Создайте с правами администратора файл /etc/udev/rules.d/51-android-adb.rules со строкой:\n"
+        "1. Создайте (через sudo) файл /etc/udev/rules.d/51-android-adb.rules со строкой:\n"
         "SUBSYSTEM==\"usb\", ENV{ID_USB_INTERFACES}==\"*:ff420?:*\", TAG+=\"uaccess\"\n"
         "2. Выполните в терминале: sudo udevadm control --reload-rules\n"
         "3. Переподключите кабель и нажмите «Обновить».");

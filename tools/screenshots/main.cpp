@@ -118,6 +118,16 @@ bool unauthorized(const QDir &out)
     return scene.launch() && scene.save(out, QStringLiteral("unauthorized"));
 }
 
+// Linux, when this user may not open the unit's USB device.
+bool noPermission(const QDir &out)
+{
+    Scene scene;
+    scene.adb.setListing(QStringLiteral("List of devices attached\n%1\tno permissions (missing udev rules? user is in "
+                                        "the plugdev group); see [http://developer.android.com/tools/device.html]\n\n")
+                             .arg(kSerial));
+    return scene.launch() && scene.save(out, QStringLiteral("no-permission"));
+}
+
 bool found(const QDir &out)
 {
     Scene scene;
@@ -142,6 +152,22 @@ bool installing(const QDir &out)
     return done.wait(20000) && busyShot && scene.save(out, QStringLiteral("install-done"));
 }
 
+// An older unit refuses the APK; adb still exits 0.
+bool installFailed(const QDir &out)
+{
+    Scene scene;
+    scene.addHeadUnit();
+    scene.adb.replyWithScript(installArgs(scene.adb),
+                              QStringLiteral("echo 'Performing Push Install'; echo '/opt/zorvik-installer/resources/"
+                                             "ZorvikStore.apk: 1 file pushed, 0 skipped. 16.3 MB/s (12761 bytes in "
+                                             "0.001s)'; echo 'Failure [INSTALL_FAILED_INSUFFICIENT_STORAGE]'"));
+    if (!scene.launch())
+        return false;
+    QSignalSpy done(scene.app.get(), &AppDelegate::installCompleted);
+    scene.pressInstall();
+    return done.wait(20000) && scene.save(out, QStringLiteral("install-failed"));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -158,7 +184,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    const std::function<bool(const QDir &)> states[] = {searching, noDevice, unauthorized, found, installing};
+    const std::function<bool(const QDir &)> states[] = {searching, noDevice, unauthorized, noPermission, found, installing, installFailed};
     bool ok = true;
     for (const auto &state : states)
         ok = state(out) && ok;
