@@ -61,13 +61,16 @@ CommandResult pmPath(const QString &package, const Profile &profile, bool appIns
     return result;
 }
 
-// "appops set P OP MODE": silent success, or the error a locked-down unit gives.
-CommandResult appopsSet(const Profile &profile)
+// "appops set P OP MODE": silent success, or the error a locked-down unit gives. Android 6
+// does not know REQUEST_INSTALL_PACKAGES at all; newer units refuse the shell user.
+CommandResult appopsSet(const QStringList &argv, const Profile &profile)
 {
     CommandResult result;
     if (profile.appopsFailure) {
-        result.err = line(QStringLiteral("Error: java.lang.SecurityException: uid 2000 does not "
-                                         "have android.permission.MANAGE_APP_OPS_MODES."));
+        result.err = profile.legacy
+                         ? line(QStringLiteral("Error: Unknown operation string: ") + argv.at(3))
+                         : line(QStringLiteral("Error: java.lang.SecurityException: uid 2000 does not "
+                                               "have android.permission.MANAGE_APP_OPS_MODES."));
         result.exitCode = 255;
     }
     return result;
@@ -129,7 +132,7 @@ CommandResult runDeviceCommand(const QStringList &argv, const Profile &profile, 
     if (argv.size() == 4 && program == u"cmd" && argv.at(1) == u"package" && argv.at(2) == u"path")
         return pmPath(argv.at(3), profile, appInstalled);
     if (argv.size() == 5 && program == u"appops" && argv.at(1) == u"set")
-        return appopsSet(profile);
+        return appopsSet(argv, profile);
     if (program == u"monkey")
         return monkey(argv, profile, appInstalled);
     return notFound(program);

@@ -16,6 +16,11 @@ struct CommandResult {
     QByteArray err;
     int exitCode = 0;
     QString launchedPackage; // set when monkey started an app
+    // pm install of a pushed file: "install success" or "install failure" for the log,
+    // with the size and SHA-256 (lower-case hex) of the file it was given, when there was one.
+    QString installOutcome;
+    qint64 installSize = -1;
+    QByteArray installSha256;
 };
 
 // argv is the command line after sh word splitting; an empty argv is an empty command.

@@ -6,11 +6,21 @@
 #include "servicelog.h"
 
 #include <QByteArray>
+#include <QMap>
+#include <QString>
+
+// A file the host pushed over sync:, kept in memory.
+struct PushedFile {
+    QByteArray bytes;
+    quint32 mode = 0;  // permission bits as the host sent them, e.g. 0644
+    quint32 mtime = 0; // as the host's DONE gave it
+};
 
 struct DeviceState {
     bool appInstalled = false;
     qint64 lastInstallSize = -1;
     QByteArray lastInstallSha256; // lower-case hex
+    QMap<QString, PushedFile> files; // by device path
 };
 
 struct DeviceContext {

@@ -9,6 +9,28 @@
 
 #include <algorithm>
 
+namespace {
+
+// A unit without shell_v2 refuses the new shell service as an old adbd does. Only such a
+// unit is offered sync:, so the newer one keeps answering as it always has.
+bool unitServes(const ServiceRequest &request, const Profile &profile)
+{
+    switch (request.kind) {
+    case ServiceRequest::Kind::Unsupported:
+        return false;
+    case ServiceRequest::Kind::Sync:
+        return profile.legacy;
+    case ServiceRequest::Kind::ShellV2:
+        return !profile.legacy;
+    case ServiceRequest::Kind::RawShell:
+    case ServiceRequest::Kind::Install:
+        break;
+    }
+    return true;
+}
+
+} // namespace
+
 HostConnection::HostConnection(QTcpSocket *socket, DeviceContext &context, QObject *parent)
     : QObject(parent)
     , m_socket(socket)
@@ -91,7 +113,7 @@ void HostConnection::handleOpen(const adbwire::Packet &packet)
         return;
 
     ServiceRequest request = parseServiceRequest(packet.payload);
-    if (request.kind == ServiceRequest::Kind::Unsupported) {
+    if (!unitServes(request, m_context.profile)) {
         m_context.log->write({{QStringLiteral("service"), request.service},
                               {QStringLiteral("outcome"), QStringLiteral("refused")}});
         send({adbwire::Clse, 0, remoteId, {}});

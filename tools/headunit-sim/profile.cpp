@@ -31,9 +31,12 @@ QMap<QString, QString> Profile::properties() const
 QByteArray Profile::banner() const
 {
     // No abb_exec: adb then installs through `exec:cmd package 'install' ... -S <size>`.
+    // An older unit names no features at all: adb falls back to the old `shell:` service
+    // and to pushing the APK over `sync:` for `pm install`.
     return QStringLiteral("device::ro.product.name=%1;ro.product.model=%2;ro.product.device=%3;"
-                          "features=cmd,shell_v2")
-        .arg(productName, model, deviceName)
+                          "features=%4")
+        .arg(productName, model, deviceName,
+             legacy ? QString() : QStringLiteral("cmd,shell_v2"))
         .toUtf8();
 }
 
@@ -129,6 +132,7 @@ ProfileLoad loadProfile(const QByteArray &json)
         {QStringLiteral("appopsFailure"), flag(p.appopsFailure)},
         {QStringLiteral("delayMs"), number(p.delayMs)},
         {QStringLiteral("unauthorized"), flag(p.unauthorized)},
+        {QStringLiteral("legacy"), flag(p.legacy)},
         {QStringLiteral("properties"),
          Reader([&p](const QJsonValue &v) { return readProperties(v, p.extraProperties); })},
     };

@@ -27,6 +27,7 @@ struct Profile {
     bool appopsFailure = false;  // appops set fails with an error on stderr
     int delayMs = 0;             // wait before every service answer
     bool unauthorized = false;   // answer CNXN with AUTH tokens forever
+    bool legacy = false;         // Android 6 and older: no shell_v2, no cmd (push install)
     QMap<QString, QString> extraProperties; // added to, or replacing, the built-in ones
 
     // Every system property getprop knows, the profile's values included.

@@ -68,6 +68,11 @@ ServiceRequest parseServiceRequest(const QByteArray &openPayload)
         return request;
     }
 
+    if (payload == "sync:") {
+        request.kind = ServiceRequest::Kind::Sync;
+        return request;
+    }
+
     if (payload.startsWith("exec:")) {
         setCommandLine(request, QString::fromUtf8(payload.mid(5)));
         classifyExec(request);

@@ -6,7 +6,7 @@
 //   "shell:getprop"                                       -> RawShell
 //   "exec:cmd package 'install' '-r' -S 3145728"          -> Install
 //   "abb_exec:package\0install\0-r\0-S\0<size>\0"         -> Install
-//   "sync:"                                               -> Unsupported
+//   "sync:"                                               -> Sync
 
 #include <QByteArray>
 #include <QString>
@@ -17,6 +17,7 @@ struct ServiceRequest {
         ShellV2,     // shell-v2 framed stdout/stderr/exit
         RawShell,    // plain byte stream, stdout and stderr merged, no exit status
         Install,     // streamed install: exactly installSize bytes follow
+        Sync,        // file sync: STAT, SEND, QUIT ... requests follow
         Unsupported, // refused with CLSE(0, host id)
     };
 

@@ -1,6 +1,7 @@
 #include "servicestream.h"
 
 #include "devicecommands.h"
+#include "pushedfiles.h"
 #include "shellv2.h"
 
 #include <QJsonArray>
@@ -33,6 +34,10 @@ void ServiceStream::start()
         if (m_request.installSize <= 0)
             scheduleAnswer(&ServiceStream::answerInstall);
         break;
+    case ServiceRequest::Kind::Sync:
+        m_sync.emplace(m_context.state.files);
+        m_answered = true; // nothing asked yet
+        break;
     case ServiceRequest::Kind::Unsupported:
         break;
     }
@@ -40,6 +45,10 @@ void ServiceStream::start()
 
 void ServiceStream::receive(const QByteArray &data)
 {
+    if (m_sync) {
+        answerSync(data);
+        return;
+    }
     // Shell streams: stdin and close-stdin packets are dropped, no command reads stdin.
     if (m_request.kind != ServiceRequest::Kind::Install || m_answerScheduled)
         return;
@@ -79,27 +88,48 @@ void ServiceStream::answerCommand()
 {
     if (m_finished)
         return;
-    const CommandResult result =
-        m_request.argvOk
-            ? runDeviceCommand(m_request.argv, m_context.profile, m_context.state.appInstalled)
-            : shellSyntaxError();
+    const CommandResult result = runCommand();
 
-    QJsonObject entry = logEntry(QStringLiteral("exit %1").arg(result.exitCode));
+    QJsonObject entry = logEntry(result.installOutcome.isEmpty()
+                                     ? QStringLiteral("exit %1").arg(result.exitCode)
+                                     : result.installOutcome);
     if (!result.launchedPackage.isEmpty())
         entry.insert(QStringLiteral("launched"), result.launchedPackage);
+    if (result.installSize >= 0) {
+        entry.insert(QStringLiteral("size"), result.installSize);
+        entry.insert(QStringLiteral("sha256"), QString::fromLatin1(result.installSha256));
+    }
     m_context.log->write(entry);
     m_answered = true;
 
-    if (m_request.kind == ServiceRequest::Kind::RawShell) {
-        sendAndClose(result.out + result.err);
-    } else if (m_request.pty) {
-        // A pty merges stderr into the terminal and turns \n into \r\n.
-        QByteArray terminal = result.out + result.err;
-        terminal.replace("\n", "\r\n");
-        sendAndClose(shellv2::encodeCommandReply(terminal, {}, result.exitCode));
-    } else {
-        sendAndClose(shellv2::encodeCommandReply(result.out, result.err, result.exitCode));
+    // A terminal merges stderr into stdout and turns \n into \r\n. An older unit runs the
+    // old shell service on one.
+    const bool terminal =
+        m_request.pty || (m_context.profile.legacy && m_request.service.startsWith(u"shell:"));
+    QByteArray out = result.out;
+    QByteArray err = result.err;
+    if (terminal || m_request.kind == ServiceRequest::Kind::RawShell) {
+        out += err;
+        err.clear();
     }
+    if (terminal)
+        out.replace("\n", "\r\n");
+    if (m_request.kind == ServiceRequest::Kind::RawShell)
+        sendAndClose(out); // no exit status: the stream just ends
+    else
+        sendAndClose(shellv2::encodeCommandReply(out, err, result.exitCode));
+}
+
+CommandResult ServiceStream::runCommand()
+{
+    if (!m_request.argvOk)
+        return shellSyntaxError();
+    if (m_context.profile.legacy) {
+        if (std::optional<CommandResult> result =
+                runPushedFileCommand(m_request.argv, m_context.profile, m_context.state))
+            return *result;
+    }
+    return runDeviceCommand(m_request.argv, m_context.profile, m_context.state.appInstalled);
 }
 
 void ServiceStream::answerInstall()
@@ -129,6 +159,26 @@ void ServiceStream::answerInstall()
     m_context.log->write(entry);
     m_answered = true;
     sendAndClose(reply);
+}
+
+void ServiceStream::answerSync(const QByteArray &data)
+{
+    if (m_finished || m_closeWhenSent)
+        return;
+    const QList<SyncAnswer> answers = m_sync->feed(data);
+    for (const SyncAnswer &answer : answers) {
+        QJsonObject entry = logEntry(answer.request, answer.outcome);
+        if (answer.size >= 0) {
+            entry.insert(QStringLiteral("size"), answer.size);
+            entry.insert(QStringLiteral("sha256"), QString::fromLatin1(answer.sha256));
+        }
+        m_context.log->write(entry);
+        m_outbox += answer.reply;
+    }
+    // A host that goes away in the middle of a push is logged as "closed by host".
+    m_answered = m_sync->isIdle();
+    m_closeWhenSent = m_sync->isOver();
+    flush();
 }
 
 void ServiceStream::sendAndClose(const QByteArray &bytes)
@@ -164,11 +214,17 @@ void ServiceStream::finish()
 
 QJsonObject ServiceStream::logEntry(const QString &outcome) const
 {
-    QJsonObject entry{
+    QJsonObject entry = logEntry(m_request.argv, outcome);
+    entry.insert(QStringLiteral("command"), m_request.command);
+    return entry;
+}
+
+QJsonObject ServiceStream::logEntry(const QStringList &argv, const QString &outcome) const
+{
+    return {
         {QStringLiteral("service"), m_request.service},
-        {QStringLiteral("command"), m_request.command},
-        {QStringLiteral("argv"), QJsonArray::fromStringList(m_request.argv)},
+        {QStringLiteral("command"), argv.join(u' ')},
+        {QStringLiteral("argv"), QJsonArray::fromStringList(argv)},
         {QStringLiteral("outcome"), outcome},
     };
-    return entry;
 }

@@ -7,6 +7,7 @@
 #include "adbpacket.h"
 #include "devicecontext.h"
 #include "servicerequest.h"
+#include "syncservice.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -14,6 +15,9 @@
 #include <QObject>
 
 #include <functional>
+#include <optional>
+
+struct CommandResult;
 
 class ServiceStream : public QObject
 {
@@ -45,11 +49,14 @@ signals:
 private:
     void scheduleAnswer(void (ServiceStream::*answer)());
     void answerCommand();
+    [[nodiscard]] CommandResult runCommand();
     void answerInstall();
+    void answerSync(const QByteArray &data);
     void sendAndClose(const QByteArray &bytes);
     void flush();
     void finish();
     [[nodiscard]] QJsonObject logEntry(const QString &outcome) const;
+    [[nodiscard]] QJsonObject logEntry(const QStringList &argv, const QString &outcome) const;
 
     const quint32 m_localId;
     const quint32 m_remoteId;
@@ -64,6 +71,8 @@ private:
     bool m_answerScheduled = false;
     bool m_answered = false;
     bool m_finished = false;
+
+    std::optional<SyncSession> m_sync;
 
     qint64 m_received = 0;
     QCryptographicHash m_hash{QCryptographicHash::Sha256};
