@@ -7,10 +7,12 @@
 #include "servicerequest.h"
 #include "shellv2.h"
 #include "shellwords.h"
+#include "syncservice.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+#include <QtEndian>
 
 using Kind = ServiceRequest::Kind;
 
@@ -25,6 +27,8 @@ private slots:
     void serviceRequest();
     void deviceCommand_data();
     void deviceCommand();
+    void syncSession_data();
+    void syncSession();
     void packetRoundTrip();
     void packetsSplitAcrossReads();
     void badMagicIsCorrupt();
@@ -120,7 +124,7 @@ void TestHeadunitCore::serviceRequest_data()
     QTest::newRow("exec other command") << QByteArray("exec:getprop") << Kind::RawShell
                                         << "getprop" << QStringList{"getprop"} << false
                                         << qint64(-1);
-    QTest::newRow("sync refused") << QByteArray("sync:") << Kind::Unsupported << ""
+    QTest::newRow("sync") << QByteArray("sync:") << Kind::Sync << ""
                                   << QStringList{} << false << qint64(-1);
     QTest::newRow("garbage refused") << QByteArray("\xff\x01zz") << Kind::Unsupported << ""
                                      << QStringList{} << false << qint64(-1);
@@ -197,6 +201,11 @@ void TestHeadunitCore::deviceCommand_data()
         << QByteArray("Error: java.lang.SecurityException: uid 2000 does not have "
                       "android.permission.MANAGE_APP_OPS_MODES.\n")
         << 255;
+    QTest::newRow("appops on Android 6")
+        << QByteArray(R"({"appopsFailure":true,"legacy":true})")
+        << QStringList{"appops", "set", pkg, "REQUEST_INSTALL_PACKAGES", "allow"} << true
+        << QByteArray() << QByteArray("Error: Unknown operation string: REQUEST_INSTALL_PACKAGES\n")
+        << 255;
     QTest::newRow("monkey not installed")
         << defaults << QStringList{"monkey", "-p", pkg, "-c", "android.intent.category.LAUNCHER", "1"}
         << false
@@ -230,6 +239,110 @@ void TestHeadunitCore::deviceCommand()
         QCOMPARE(result.out, out);
     QCOMPARE(result.err, err);
     QCOMPARE(result.exitCode, exitCode);
+}
+
+namespace {
+
+QByteArray u32(quint32 value)
+{
+    char bytes[4];
+    qToLittleEndian(value, bytes);
+    return QByteArray(bytes, 4);
+}
+
+QByteArray u64(quint64 value)
+{
+    char bytes[8];
+    qToLittleEndian(value, bytes);
+    return QByteArray(bytes, 8);
+}
+
+// One sync request or reply: id, u32 LE length, then the data.
+QByteArray syncRequest(const char *id, const QByteArray &data)
+{
+    return QByteArray(id, 4) + u32(quint32(data.size())) + data;
+}
+
+} // namespace
+
+void TestHeadunitCore::syncSession_data()
+{
+    QTest::addColumn<QByteArray>("host");    // everything the host sends
+    QTest::addColumn<int>("piece");          // fed in pieces of this many bytes
+    QTest::addColumn<QByteArray>("replies"); // everything the unit answers
+    QTest::addColumn<QStringList>("outcomes");
+    QTest::addColumn<bool>("over");
+    QTest::addColumn<QByteArray>("kept");    // the pushed file's bytes afterwards
+
+    const QByteArray path = "/data/local/tmp/a.apk";
+    const quint32 mtime = 1700000000;
+    const QByteArray push = syncRequest("SEND", path + ",33188") + syncRequest("DATA", "abc")
+                            + syncRequest("DATA", "de") + "DONE" + u32(mtime);
+    const QByteArray okay = "OKAY" + u32(0);
+    const QByteArray statAbsent = "STAT" + u32(0) + u32(0) + u32(0);
+    // error, dev, ino, mode, nlink, uid, gid, size, atime, mtime, ctime
+    const QByteArray sta2Absent = "STA2" + u32(2) + u64(0) + u64(0) + u32(0) + u32(0) + u32(0)
+                                  + u32(0) + u64(0) + u64(0) + u64(0) + u64(0);
+    const QByteArray sta2Pushed = "STA2" + u32(0) + u64(0xfd00) + u64(4242) + u32(0100644) + u32(1)
+                                  + u32(2000) + u32(2000) + u64(5) + u64(mtime) + u64(mtime)
+                                  + u64(mtime);
+    const QByteArray unsupported = syncRequest("FAIL", "unsupported sync request");
+
+    QTest::newRow("stat v1 of a missing file is all zero")
+        << syncRequest("STAT", path) << 1000 << statAbsent << QStringList{"absent"} << false
+        << QByteArray();
+    QTest::newRow("stat v2 of a missing file is ENOENT")
+        << syncRequest("STA2", path) << 1000 << sta2Absent << QStringList{"absent"} << false
+        << QByteArray();
+    QTest::newRow("push, then stat v1 and v2, a byte at a time")
+        << push + syncRequest("STAT", path) + syncRequest("STA2", path) + syncRequest("QUIT", {}) << 1
+        << okay + "STAT" + u32(0100644) + u32(5) + u32(mtime) + sta2Pushed
+        << QStringList{"pushed", "present", "present"} << true << QByteArray("abcde");
+    QTest::newRow("push of an empty file")
+        << syncRequest("SEND", path + ",33188") + "DONE" + u32(mtime) << 1000 << okay
+        << QStringList{"pushed"} << false << QByteArray("");
+    QTest::newRow("directory") << syncRequest("STAT", "/data/local/tmp/") << 1000
+                               << "STAT" + u32(040771) + u32(0) + u32(0) << QStringList{"present"}
+                               << false << QByteArray();
+    QTest::newRow("DATA without SEND") << syncRequest("DATA", "abc") + syncRequest("STAT", path)
+                                       << 1000 << unsupported
+                                       << QStringList{"failed: unsupported sync request"} << true
+                                       << QByteArray();
+    QTest::newRow("oversized DATA")
+        << syncRequest("SEND", path + ",33188") + "DATA" + u32(64 * 1024 + 1) << 1000
+        << syncRequest("FAIL", "oversize data message")
+        << QStringList{"failed: oversize data message"} << true << QByteArray();
+    QTest::newRow("unsupported request") << syncRequest("RECV", path) << 1000 << unsupported
+                                         << QStringList{"failed: unsupported sync request"} << true
+                                         << QByteArray();
+    QTest::newRow("nothing after QUIT") << syncRequest("QUIT", {}) + syncRequest("STAT", path) << 1000
+                                        << QByteArray() << QStringList{} << true << QByteArray();
+}
+
+void TestHeadunitCore::syncSession()
+{
+    QFETCH(QByteArray, host);
+    QFETCH(int, piece);
+    QFETCH(QByteArray, replies);
+    QFETCH(QStringList, outcomes);
+    QFETCH(bool, over);
+    QFETCH(QByteArray, kept);
+
+    QMap<QString, PushedFile> files;
+    SyncSession session(files);
+    QByteArray answered;
+    QStringList seen;
+    for (qsizetype at = 0; at < host.size(); at += piece) {
+        const QList<SyncAnswer> answers = session.feed(host.mid(at, piece));
+        for (const SyncAnswer &answer : answers) {
+            answered += answer.reply;
+            seen << answer.outcome;
+        }
+    }
+    QCOMPARE(seen, outcomes);
+    QCOMPARE(answered, replies);
+    QCOMPARE(session.isOver(), over);
+    QCOMPARE(files.value(QStringLiteral("/data/local/tmp/a.apk")).bytes, kept);
 }
 
 void TestHeadunitCore::packetRoundTrip()

@@ -1,10 +1,12 @@
 // `adb install -r` against headunit-sim: the streamed install, its log record and the
-// installed state, the configured failure, and the installer's whole command sequence.
+// installed state, the configured failure, the installer's whole command sequence, and the
+// push install of an older unit.
 
 #include "simharness.h"
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -36,6 +38,24 @@ Apk writeRandomApk(const QTemporaryDir &dir, qint64 size)
     return apk;
 }
 
+Apk sampleApk()
+{
+    QFile file(QStringLiteral(ZORVIK_SAMPLE_APK));
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return {file.fileName(), bytes.size(),
+            QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())};
+}
+
+// "program: outcome" per request, e.g. "SEND: pushed", "pm: install success".
+QStringList outcomes(const SimulatedUnit &unit)
+{
+    QStringList seen;
+    const QList<QJsonObject> log = unit.logEntries();
+    for (const QJsonObject &entry : log)
+        seen << entry.value("argv").toArray().at(0).toString() + ": " + entry.value("outcome").toString();
+    return seen;
+}
+
 QStringList pmPath(const SimulatedUnit &unit)
 {
     return {"-s", unit.serial(), "shell", "pm", "path", kPackage};
@@ -54,6 +74,9 @@ private slots:
     void installFailure_data();
     void installFailure();
     void installerSequence();
+    void pushInstall_data();
+    void pushInstall();
+    void pushedFileIsKept();
 };
 
 // A unit that crashes or reports a sanitizer error fails the test that ran it.
@@ -165,14 +188,96 @@ void TestHeadunitInstall::installerSequence()
     QCOMPARE(adb.runAdb(s + QStringList{"shell", "monkey", "-p", kPackage, "-c",
                                         "android.intent.category.LAUNCHER", "1"}).exitCode, 0);
 
-    QStringList outcomes;
+    QCOMPARE(outcomes(unit), QStringList({"pm: exit 1", "cmd: install success", "appops: exit 0",
+                                          "monkey: exit 0"}));
+    QCOMPARE(unit.logEntries().last().value("launched").toString(), kPackage);
+}
+
+void TestHeadunitInstall::pushInstall_data()
+{
+    QTest::addColumn<QJsonObject>("profile");
+    QTest::addColumn<qint64>("size"); // 0: the carried APK
+    QTest::addColumn<QString>("pmAnswer");
+    QTest::addColumn<bool>("installed");
+
+    const QJsonObject legacy{{"legacy", true}};
+    QTest::newRow("carried APK") << legacy << qint64(0) << "Success\r\n" << true;
+    QTest::newRow("3 MiB in 64 KiB pieces") << legacy << qint64(3 * 1024 * 1024 + 12345)
+                                           << "Success\r\n" << true;
+    // The fact the installer has to live with: pm refused, adb still exits 0.
+    QTest::newRow("refused, still exit 0")
+        << QJsonObject{{"legacy", true}, {"installFailure", "INSTALL_FAILED_INSUFFICIENT_STORAGE"}}
+        << qint64(0) << "Failure [INSTALL_FAILED_INSUFFICIENT_STORAGE]\r\n" << false;
+}
+
+void TestHeadunitInstall::pushInstall()
+{
+    QFETCH(QJsonObject, profile);
+    QFETCH(qint64, size);
+    QFETCH(QString, pmAnswer);
+    QFETCH(bool, installed);
+
+    QTemporaryDir dir;
+    const Apk apk = size == 0 ? sampleApk() : writeRandomApk(dir, size);
+    QVERIFY(apk.size > 0);
+    AdbServerSandbox adb;
+    SimulatedUnit unit(profile);
+    QVERIFY2(unit.isRunning(), qPrintable(unit.errorString()));
+    QVERIFY(adb.connect(unit.port()));
+
+    const AdbResult install = adb.runAdb({"-s", unit.serial(), "install", "-r", apk.path});
+    QCOMPARE(install.exitCode, 0);
+    const QRegularExpression shape(
+        "^Performing Push Install\n" + QRegularExpression::escape(apk.path)
+        + QStringLiteral(": 1 file pushed, 0 skipped\\. [0-9.]+ MB/s \\(%1 bytes in [0-9.]+s\\)\n").arg(apk.size)
+        + QRegularExpression::escape(pmAnswer) + "$");
+    QVERIFY2(shape.match(install.output).hasMatch(), qPrintable(install.output));
+
+    // Pushed, installed from the pushed copy, then the copy removed.
+    const QString remote = "/data/local/tmp/" + QFileInfo(apk.path).fileName();
+    QCOMPARE(outcomes(unit), QStringList({"STAT: absent", "SEND: pushed",
+                                          installed ? "pm: install success" : "pm: install failure",
+                                          "rm: exit 0"}));
     const QList<QJsonObject> log = unit.logEntries();
-    for (const QJsonObject &entry : log)
-        outcomes << entry.value("argv").toArray().at(0).toString() + ": "
-                        + entry.value("outcome").toString();
-    QCOMPARE(outcomes, QStringList({"pm: exit 1", "cmd: install success", "appops: exit 0",
-                                    "monkey: exit 0"}));
-    QCOMPARE(log.last().value("launched").toString(), kPackage);
+    // "<path>,<mode>"; the mode is the local file's, so it is left alone.
+    QVERIFY(log.at(1).value("argv").toArray().at(1).toString().startsWith(remote + ','));
+    QCOMPARE(log.at(2).value("argv").toArray().last().toString(), remote);
+    QCOMPARE(log.at(3).value("argv").toArray().at(1).toString(), remote);
+    for (const QJsonObject &entry : {log.at(1), log.at(2)}) {
+        QCOMPARE(entry.value("size").toInteger(), apk.size);
+        QCOMPARE(entry.value("sha256").toString(), apk.sha256);
+    }
+
+    const AdbResult path = adb.runAdb(pmPath(unit));
+    QCOMPARE(path.output, installed ? QStringLiteral("package:/data/app/ru.zorvik.store-1/base.apk\r\n")
+                                    : QString());
+}
+
+void TestHeadunitInstall::pushedFileIsKept()
+{
+    const Apk apk = sampleApk();
+    AdbServerSandbox adb;
+    SimulatedUnit unit({{"legacy", true}});
+    QVERIFY2(unit.isRunning(), qPrintable(unit.errorString()));
+    QVERIFY(adb.connect(unit.port()));
+    const QStringList s{"-s", unit.serial()};
+    const QString remote = "/data/local/tmp/" + QFileInfo(apk.path).fileName();
+
+    // Into the directory, as people push by hand.
+    const AdbResult push = adb.runAdb(s + QStringList{"push", apk.path, "/data/local/tmp/"});
+    QCOMPARE(push.exitCode, 0);
+    QVERIFY2(push.output.contains(": 1 file pushed"), qPrintable(push.output));
+    const QJsonObject sent = unit.logEntries().last();
+    QVERIFY(sent.value("command").toString().startsWith("SEND " + remote + ','));
+    QCOMPARE(sent.value("sha256").toString(), apk.sha256);
+
+    const QStringList pmInstall = s + QStringList{"shell", "pm", "install", "-r", remote};
+    QCOMPARE(adb.runAdb(pmInstall).output, QStringLiteral("Success\r\n"));
+    QCOMPARE(adb.runAdb(s + QStringList{"shell", "rm", remote}).output, QString());
+    const AdbResult again = adb.runAdb(pmInstall);
+    QCOMPARE(again.output, QStringLiteral("Failure [INSTALL_FAILED_INVALID_URI]\r\n"));
+    QCOMPARE(again.exitCode, 0);
+    QCOMPARE(unit.logEntries().at(2).value("sha256").toString(), apk.sha256);
 }
 
 QTEST_GUILESS_MAIN(TestHeadunitInstall)

@@ -104,6 +104,16 @@ void TestHeadunitShell::shellAnswer_data()
                                         << 1;
     QTest::newRow("pty") << defaults << QStringList{"-tt", "getprop", "ro.product.model"}
                          << "Li Auto HU 8155\r\n" << 0;
+    // An older unit: the old shell service on a terminal, whose status adb never learns.
+    const QJsonObject legacy{{"legacy", true}, {"installed", true}};
+    QTest::newRow("older unit: CR LF") << legacy << QStringList{"wm", "size"}
+                                       << "Physical size: 1920x720\r\n" << 0;
+    QTest::newRow("older unit: stderr merged, status lost")
+        << legacy << QStringList{"foo", "bar"} << "/system/bin/sh: foo: inaccessible or not found\r\n" << 0;
+    QTest::newRow("older unit: appops refused, status lost")
+        << QJsonObject{{"legacy", true}, {"installed", true}, {"appopsFailure", true}}
+        << QStringList{"appops", "set", kPackage, "REQUEST_INSTALL_PACKAGES", "allow"}
+        << "Error: Unknown operation string: REQUEST_INSTALL_PACKAGES\r\n" << 0;
 }
 
 void TestHeadunitShell::shellAnswer()
