@@ -9,6 +9,7 @@
 #include "simharness.h"
 
 #include <QDeadlineTimer>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -35,28 +36,46 @@ QStringList requests(const SimulatedUnit &unit)
     return seen;
 }
 
-// Only what the install job sent, in order: the scan's read-only probes are left out.
+// Only what the install job sent, in order: the scan's read-only probes are left out
+// ("pm: exit N" is `pm path`; an older unit's `pm install` logs an install outcome).
 QStringList changingRequests(const SimulatedUnit &unit)
 {
     QStringList changing;
     const QStringList all = requests(unit);
     for (const QString &request : all) {
         if (!request.startsWith(QLatin1String("getprop:")) && !request.startsWith(QLatin1String("wm:"))
-            && !request.startsWith(QLatin1String("pm:")))
+            && !request.startsWith(QLatin1String("pm: exit")))
             changing << request;
     }
     return changing;
 }
 
+// The unit's installs, streamed or from a pushed file; pushes alone are not installs.
 QList<QJsonObject> installRecords(const SimulatedUnit &unit)
 {
     QList<QJsonObject> installs;
     const QList<QJsonObject> entries = unit.logEntries();
     for (const QJsonObject &entry : entries) {
-        if (entry.contains(QStringLiteral("sha256")))
+        if (entry.value(QStringLiteral("outcome")).toString().startsWith(QLatin1String("install ")))
             installs << entry;
     }
     return installs;
+}
+
+// What an older unit's push install sends before the permission and the launch.
+QStringList pushInstall(const char *outcome)
+{
+    return {QStringLiteral("STAT: absent"), QStringLiteral("SEND: pushed"),
+            QStringLiteral("pm: install ") + QLatin1String(outcome), QStringLiteral("rm: exit 0")};
+}
+
+// adb's output as the log view shows it, up to what differs between two runs: a
+// terminal's CR LF is one line break there, and the push line's speed and time vary.
+QString comparable(QString adbOutput)
+{
+    static const QRegularExpression timing(QStringLiteral("[0-9.]+ MB/s \\(([0-9]+) bytes in [0-9.]+s\\)"));
+    return adbOutput.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+        .replace(timing, QStringLiteral("MB/s (\\1 bytes)"));
 }
 
 // Serials in the order "adb devices" of this sandbox lists them.
@@ -90,9 +109,11 @@ private slots:
 
     void launchShowsTheUnit_data();
     void launchShowsTheUnit();
+    void wholeRoadOfOneInstall_data();
     void wholeRoadOfOneInstall();
     void failedRoads_data();
     void failedRoads();
+    void refreshDuringInstall();
     void unauthorizedUnit();
     void twoUnitsInstallGoesToTheChosenOne();
 
@@ -181,6 +202,12 @@ void TestEndToEnd::launchShowsTheUnit_data()
         << QStringList{"LI_AUTO Li Auto HU 8155", "Android 12  ·  API 32", "LI_HU_V6.0.0_user",
                        "1280x480  ·  120 dpi", "Установлен — будет обновлён"}
         << QStringLiteral("Обновить Zorvik App");
+    // Its old shell service runs on a terminal: every answer ends in CR LF.
+    QTest::newRow("Android 6 unit without shell_v2")
+        << QJsonObject{{"legacy", true}, {"release", "6.0.1"}, {"sdk", 23}, {"installed", true}}
+        << QStringList{"LI_AUTO Li Auto HU 8155", "Android 6.0.1  ·  API 23",
+                       "LI_HU_V5.2.1_20240315_user", "1920x720  ·  160 dpi", "Установлен — будет обновлён"}
+        << QStringLiteral("Обновить Zorvik App");
 }
 
 void TestEndToEnd::launchShowsTheUnit()
@@ -209,10 +236,25 @@ void TestEndToEnd::launchShowsTheUnit()
     QCOMPARE(requests(unit).size(), 8);
 }
 
+void TestEndToEnd::wholeRoadOfOneInstall_data()
+{
+    QTest::addColumn<QJsonObject>("profile");
+    QTest::addColumn<QStringList>("sent"); // what reached the unit after the scan
+
+    QTest::newRow("streamed install")
+        << QJsonObject{} << QStringList{"cmd: install success", "appops: exit 0", "monkey: exit 0"};
+    QTest::newRow("older unit, push install")
+        << QJsonObject{{"legacy", true}}
+        << pushInstall("success") + QStringList{"appops: exit 0", "monkey: exit 0"};
+}
+
 void TestEndToEnd::wholeRoadOfOneInstall()
 {
+    QFETCH(QJsonObject, profile);
+    QFETCH(QStringList, sent);
+
     AdbServerSandbox adb;
-    SimulatedUnit unit;
+    SimulatedUnit unit(profile);
     attach(adb, unit, QStringLiteral("device"));
     InstallerDriver driver;
     launchOnRealAdb(driver);
@@ -232,8 +274,7 @@ void TestEndToEnd::wholeRoadOfOneInstall()
     QCOMPARE(received, QStringLiteral(ZORVIK_EXPECTED_APK_SHA256));
     QCOMPARE(std::optional<QString>(received), install::fileSha256(driver.apkFile()));
     QCOMPARE(installs.at(0).value(QStringLiteral("size")).toInteger(), QFileInfo(driver.apkFile()).size());
-    QCOMPARE(changingRequests(unit),
-             QStringList({"cmd: install success", "appops: exit 0", "monkey: exit 0"}));
+    QCOMPARE(changingRequests(unit), sent);
     const QList<QJsonObject> entries = unit.logEntries();
     QCOMPARE(entries.at(entries.size() - 2).value(QStringLiteral("command")).toString(),
              QStringLiteral("appops set ru.zorvik.store REQUEST_INSTALL_PACKAGES allow"));
@@ -259,6 +300,7 @@ void TestEndToEnd::failedRoads_data()
     QTest::addColumn<QString>("logHead");
     QTest::addColumn<QString>("failureAnswer");   // in adb's own output after logHead
     QTest::addColumn<QStringList>("rerun");        // the failing command, run again by hand
+    QTest::addColumn<int>("rerunStatus");          // adb's status for it
     QTest::addColumn<QString>("badge");
     QTest::addColumn<QString>("buttonTitle");
 
@@ -269,15 +311,28 @@ void TestEndToEnd::failedRoads_data()
         << QJsonObject{{"installed", true}, {"installFailure", incompatible}}
         << QStringList{"cmd: install failure"} << QStringLiteral("Ошибка установки:\n")
         << QStringLiteral("Failure [%1]").arg(incompatible)
-        << QStringList{"install", "-r", "APK"}
+        << QStringList{"install", "-r", "APK"} << 1
         << QStringLiteral("●  УСТАНОВКА НЕ ВЫПОЛНЕНА") << QStringLiteral("Обновить Zorvik App");
+    const QStringList appops{"shell", "appops", "set", "ru.zorvik.store", "REQUEST_INSTALL_PACKAGES", "allow"};
     // The package is on the unit, so the app is still started.
     QTest::newRow("permission refused")
         << QJsonObject{{"appopsFailure", true}}
         << QStringList{"cmd: install success", "appops: exit 255", "monkey: exit 0"}
         << QStringLiteral("Zorvik App обновлён, но разрешение на установку APK не выдано:\n")
-        << QStringLiteral("SecurityException")
-        << QStringList{"shell", "appops", "set", "ru.zorvik.store", "REQUEST_INSTALL_PACKAGES", "allow"}
+        << QStringLiteral("SecurityException") << appops << 255
+        << QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА — МОЖНО ЗАКРЫТЬ")
+        << QStringLiteral("Готово — закрыть установщик");
+    // An older unit's refusals come with status 0: only the words tell.
+    QTest::newRow("older unit: install refused")
+        << QJsonObject{{"legacy", true}, {"installed", true}, {"installFailure", incompatible}}
+        << pushInstall("failure") << QStringLiteral("Ошибка установки:\n")
+        << QStringLiteral("Failure [%1]").arg(incompatible) << QStringList{"install", "-r", "APK"} << 0
+        << QStringLiteral("●  УСТАНОВКА НЕ ВЫПОЛНЕНА") << QStringLiteral("Обновить Zorvik App");
+    QTest::newRow("older unit: permission refused")
+        << QJsonObject{{"legacy", true}, {"appopsFailure", true}}
+        << pushInstall("success") + QStringList{"appops: exit 255", "monkey: exit 0"}
+        << QStringLiteral("Zorvik App обновлён, но разрешение на установку APK не выдано:\n")
+        << QStringLiteral("Error: Unknown operation string: REQUEST_INSTALL_PACKAGES") << appops << 0
         << QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА — МОЖНО ЗАКРЫТЬ")
         << QStringLiteral("Готово — закрыть установщик");
 }
@@ -289,6 +344,7 @@ void TestEndToEnd::failedRoads()
     QFETCH(QString, logHead);
     QFETCH(QString, failureAnswer);
     QFETCH(QStringList, rerun);
+    QFETCH(int, rerunStatus);
     QFETCH(QString, badge);
     QFETCH(QString, buttonTitle);
 
@@ -310,8 +366,38 @@ void TestEndToEnd::failedRoads()
     QVERIFY2(shown.contains(failureAnswer), qPrintable(shown));
     rerun.replaceInStrings(QStringLiteral("APK"), driver.apkFile());
     const AdbResult again = adb.runAdb(QStringList{QStringLiteral("-s"), unit.serial()} + rerun);
-    QVERIFY(again.exitCode != 0);
-    QCOMPARE(shown, logHead + again.output);
+    QCOMPARE(again.exitCode, rerunStatus);
+    QCOMPARE(comparable(shown), logHead + comparable(again.output));
+}
+
+void TestEndToEnd::refreshDuringInstall()
+{
+    // The install's answer waits long enough for a whole scan to run and end meanwhile.
+    AdbServerSandbox adb;
+    SimulatedUnit unit({{"installDelayMs", 4000}});
+    attach(adb, unit, QStringLiteral("device"));
+    InstallerDriver driver;
+    launchOnRealAdb(driver);
+
+    QSignalSpy done(driver.app.get(), &AppDelegate::installCompleted);
+    QCOMPARE(driver.pressInstall(kContinue).size(), 1);
+    driver.refresh();
+    QVERIFY2(done.isEmpty(), "the install ended before the scan: nothing was tested");
+    QCOMPARE(driver.popupItems(), QStringList{QStringLiteral("LI_AUTO Li Auto HU 8155  ·  ") + unit.serial()});
+    QVERIFY(!driver.installButton()->isEnabled());
+    QVERIFY(!driver.popup()->isEnabled());
+    QVERIFY(driver.progressRunning());
+    QCOMPARE(driver.log(), QStringLiteral("Устанавливаем Zorvik App…"));
+
+    QVERIFY(done.wait(60000));
+    QCOMPARE(driver.log(), QStringLiteral("Готово: Zorvik App обновлён, разрешение на установку APK выдано."));
+    QCOMPARE(driver.badge(), QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА — МОЖНО ЗАКРЫТЬ"));
+    QCOMPARE(driver.installButton()->text(), QStringLiteral("Готово — закрыть установщик"));
+    QVERIFY(driver.installButton()->isEnabled());
+    QVERIFY(!driver.progressRunning());
+    QCOMPARE(changingRequests(unit), QStringList({"cmd: install success", "appops: exit 0", "monkey: exit 0"}));
+    // Two whole scans: the launch and the refresh.
+    QCOMPARE(requests(unit).size(), 2 * 8 + 3);
 }
 
 void TestEndToEnd::unauthorizedUnit()

@@ -131,6 +131,7 @@ ProfileLoad loadProfile(const QByteArray &json)
         {QStringLiteral("installFailure"), text(p.installFailure)},
         {QStringLiteral("appopsFailure"), flag(p.appopsFailure)},
         {QStringLiteral("delayMs"), number(p.delayMs)},
+        {QStringLiteral("installDelayMs"), number(p.installDelayMs)},
         {QStringLiteral("unauthorized"), flag(p.unauthorized)},
         {QStringLiteral("legacy"), flag(p.legacy)},
         {QStringLiteral("properties"),

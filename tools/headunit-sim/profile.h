@@ -26,6 +26,7 @@ struct Profile {
     QString installFailure;      // non-empty: installs answer "Failure [<text>]"
     bool appopsFailure = false;  // appops set fails with an error on stderr
     int delayMs = 0;             // wait before every service answer
+    int installDelayMs = 0;      // and this much more before an install's answer
     bool unauthorized = false;   // answer CNXN with AUTH tokens forever
     bool legacy = false;         // Android 6 and older: no shell_v2, no cmd (push install)
     QMap<QString, QString> extraProperties; // added to, or replacing, the built-in ones

@@ -80,8 +80,12 @@ void ServiceStream::hostClosed()
 void ServiceStream::scheduleAnswer(void (ServiceStream::*answer)())
 {
     m_answerScheduled = true;
+    // A long install lets a test do something else (a scan, say) while one runs.
+    const bool install = m_request.kind == ServiceRequest::Kind::Install
+                         || (m_request.argvOk && isInstallCommand(m_request.argv));
+    const int delay = m_context.profile.delayMs + (install ? m_context.profile.installDelayMs : 0);
     // `this` as context: the timer dies with the stream if the host goes away first.
-    QTimer::singleShot(m_context.profile.delayMs, this, answer);
+    QTimer::singleShot(delay, this, answer);
 }
 
 void ServiceStream::answerCommand()
