@@ -279,7 +279,6 @@ void TestHeadunitCore::syncSession_data()
     const QByteArray push = syncRequest("SEND", path + ",33188") + syncRequest("DATA", "abc")
                             + syncRequest("DATA", "de") + "DONE" + u32(mtime);
     const QByteArray okay = "OKAY" + u32(0);
-    const QByteArray statAbsent = "STAT" + u32(0) + u32(0) + u32(0);
     // error, dev, ino, mode, nlink, uid, gid, size, atime, mtime, ctime
     const QByteArray sta2Absent = "STA2" + u32(2) + u64(0) + u64(0) + u32(0) + u32(0) + u32(0)
                                   + u32(0) + u64(0) + u64(0) + u64(0) + u64(0);
@@ -288,9 +287,8 @@ void TestHeadunitCore::syncSession_data()
                                   + u64(mtime);
     const QByteArray unsupported = syncRequest("FAIL", "unsupported sync request");
 
-    QTest::newRow("stat v1 of a missing file is all zero")
-        << syncRequest("STAT", path) << 1000 << statAbsent << QStringList{"absent"} << false
-        << QByteArray();
+    // adb 29 asks with STAT or STA2 as the banner allows; the push road through the real adb
+    // covers STAT, these rows the rest.
     QTest::newRow("stat v2 of a missing file is ENOENT")
         << syncRequest("STA2", path) << 1000 << sta2Absent << QStringList{"absent"} << false
         << QByteArray();
@@ -301,9 +299,6 @@ void TestHeadunitCore::syncSession_data()
     QTest::newRow("push of an empty file")
         << syncRequest("SEND", path + ",33188") + "DONE" + u32(mtime) << 1000 << okay
         << QStringList{"pushed"} << false << QByteArray("");
-    QTest::newRow("directory") << syncRequest("STAT", "/data/local/tmp/") << 1000
-                               << "STAT" + u32(040771) + u32(0) + u32(0) << QStringList{"present"}
-                               << false << QByteArray();
     QTest::newRow("DATA without SEND") << syncRequest("DATA", "abc") + syncRequest("STAT", path)
                                        << 1000 << unsupported
                                        << QStringList{"failed: unsupported sync request"} << true
