@@ -7,6 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-qpa-plugins libgl-dev libssl-dev openssl
     adb fonts-inter
+    lintian appstream
     clang libclang-rt-14-dev
 )
 

@@ -1,5 +1,6 @@
 // Builds the Debian package from this build tree with cpack and reads it back with
-// dpkg-deb: its name and dependencies, where every file lands, and the desktop entry.
+// dpkg-deb: its name and dependencies, where every file lands, and the desktop entry. Then
+// lintian and appstreamcli judge it as Debian and the software centres would.
 
 #include <QDir>
 #include <QFile>
@@ -19,9 +20,11 @@ QString run(const QString &program, const QStringList &arguments, int *exitCode 
     process.start(program, arguments);
     if (!process.waitForFinished(150000))
         process.kill();
+    // A tool that is not installed must not pass for one that found nothing to say.
+    const bool finished = process.error() == QProcess::UnknownError && process.exitStatus() == QProcess::NormalExit;
     if (exitCode)
-        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return QString::fromUtf8(process.readAll());
+        *exitCode = finished ? process.exitCode() : -1;
+    return QString::fromUtf8(process.readAll()) + (finished ? QString() : process.errorString());
 }
 
 } // namespace
@@ -37,12 +40,18 @@ private slots:
     void contents_data();
     void contents();
     void desktopEntryStartsTheOptCopy();
+    void versionMatchesThePackage_data();
+    void versionMatchesThePackage();
+    void lintianFindsNothingUnexplained();
+    void metainfoIsValid();
 
 private:
     QString field(const QString &name) const
     {
         return run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, name}).trimmed();
     }
+
+    QString root() const { return m_dir.filePath(QStringLiteral("root")); }
 
     QTemporaryDir m_dir;
     QString m_deb;
@@ -73,6 +82,9 @@ void DebPackageTest::initTestCase()
             m_listing << match.captured(1).left(1) + QLatin1Char(' ') + match.captured(2) + match.captured(3);
     }
     QVERIFY(!m_listing.isEmpty());
+
+    const QString unpacked = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), m_deb, root()}, &status);
+    QVERIFY2(status == 0, qPrintable(unpacked));
 }
 
 void DebPackageTest::control_data()
@@ -84,6 +96,9 @@ void DebPackageTest::control_data()
     QTest::newRow("Depends") << "Depends"
                              << QStringList{"libqt6widgets6", "libqt6gui6", "libqt6core6", "libssl3", "adb",
                                             "fonts-inter"};
+    // Only dpkg-shlibdeps names these: the C library, and the private libraries that the
+    // carried adb reaches through its RUNPATH.
+    QTest::newRow("Depends, derived") << "Depends" << QStringList{"libc6", "libstdc++6", "android-libbase", "libusb-1.0-0"};
 }
 
 void DebPackageTest::control()
@@ -110,6 +125,11 @@ void DebPackageTest::contents_data()
     QTest::newRow("desktop entry") << "- /usr/share/applications/zorvik-installer.desktop";
     QTest::newRow("icon") << "- /usr/share/icons/hicolor/256x256/apps/zorvik-installer.png";
     QTest::newRow("command") << "l /usr/bin/zorvik-installer -> /opt/zorvik-installer/zorvik-installer";
+    QTest::newRow("metainfo") << "- /usr/share/metainfo/ru.zorvik.installer.metainfo.xml";
+    QTest::newRow("manual page") << "- /usr/share/man/man1/zorvik-installer.1.gz";
+    QTest::newRow("copyright") << "- /usr/share/doc/zorvik-installer/copyright";
+    QTest::newRow("changelog") << "- /usr/share/doc/zorvik-installer/changelog.gz";
+    QTest::newRow("lintian overrides") << "- /usr/share/lintian/overrides/zorvik-installer";
 }
 
 void DebPackageTest::contents()
@@ -120,11 +140,7 @@ void DebPackageTest::contents()
 
 void DebPackageTest::desktopEntryStartsTheOptCopy()
 {
-    const QString root = m_dir.filePath(QStringLiteral("root"));
-    int status = 0;
-    const QString output = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), m_deb, root}, &status);
-    QVERIFY2(status == 0, qPrintable(output));
-    QFile entry(root + QStringLiteral("/usr/share/applications/zorvik-installer.desktop"));
+    QFile entry(root() + QStringLiteral("/usr/share/applications/zorvik-installer.desktop"));
     QVERIFY(entry.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(entry.readAll()).split(QLatin1Char('\n'));
     QVERIFY(lines.contains(QStringLiteral("Exec=\"/opt/zorvik-installer/zorvik-installer\"")));
@@ -137,6 +153,61 @@ void DebPackageTest::desktopEntryStartsTheOptCopy()
                      || path == QStringLiteral("/opt/") || path == QStringLiteral("/usr/"),
                  qPrintable(path));
     }
+}
+
+void DebPackageTest::versionMatchesThePackage_data()
+{
+    // Written by hand, each of these names the release: a version bump must reach them all.
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("pattern");
+    QTest::newRow("changelog") << "/usr/share/doc/zorvik-installer/changelog.gz" << R"re(^zorvik-installer \(([^)]+)\))re";
+    QTest::newRow("metainfo, newest release") << "/usr/share/metainfo/ru.zorvik.installer.metainfo.xml"
+                                               << R"re(<release version="([^"]+)")re";
+    QTest::newRow("manual page") << "/usr/share/man/man1/zorvik-installer.1.gz" << R"re(^\.TH .*"zorvik-installer (\S+)")re";
+}
+
+void DebPackageTest::versionMatchesThePackage()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, pattern);
+    int status = 0;
+    // zcat -f passes an uncompressed file through as it is.
+    const QString text = run(QStringLiteral("zcat"), {QStringLiteral("-f"), root() + path}, &status);
+    QVERIFY2(status == 0, qPrintable(text));
+    const QRegularExpressionMatch match =
+        QRegularExpression(pattern, QRegularExpression::MultilineOption).match(text);
+    QVERIFY2(match.hasMatch(), qPrintable(text.left(400)));
+    QCOMPARE(match.captured(1), field(QStringLiteral("Version")));
+}
+
+void DebPackageTest::lintianFindsNothingUnexplained()
+{
+    // Errors and warnings fail; the ones the package means to have are overridden, with the
+    // reason, in the package's own override file, which lintian reads from the package.
+    int status = 0;
+    const QString output = run(QStringLiteral("lintian"),
+                               {QStringLiteral("--fail-on"), QStringLiteral("error,warning"), m_deb}, &status);
+    QVERIFY2(status == 0, qPrintable(QStringLiteral("lintian (scripts/setup.sh installs it) exited with %1:\n%2")
+                                         .arg(status)
+                                         .arg(output)));
+}
+
+void DebPackageTest::metainfoIsValid()
+{
+    // validate-tree also checks that the launchable names a desktop entry the package ships.
+    // The exit status covers errors and warnings only; software centres hide an app without
+    // a content rating, which --pedantic reports as a mere note, so any note fails here too,
+    // as does finding no metadata at all.
+    int status = 0;
+    const QString output = run(QStringLiteral("appstreamcli"),
+                               {QStringLiteral("validate-tree"), QStringLiteral("--no-net"),
+                                QStringLiteral("--pedantic"), root()},
+                               &status);
+    QVERIFY2(status == 0, qPrintable(QStringLiteral("appstreamcli (scripts/setup.sh installs appstream) exited with %1:\n%2")
+                                         .arg(status)
+                                         .arg(output)));
+    static const QRegularExpression issue(QStringLiteral(R"(^\s*[EWIP]: )"), QRegularExpression::MultilineOption);
+    QVERIFY2(!output.contains(issue), qPrintable(output));
 }
 
 QTEST_GUILESS_MAIN(DebPackageTest)
