@@ -17,6 +17,10 @@ QString run(const QString &program, const QStringList &arguments, int *exitCode 
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
+    // Untranslated output, whatever the machine's locale: appstreamcli's notes are read below.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    process.setProcessEnvironment(environment);
     process.start(program, arguments);
     if (!process.waitForFinished(150000))
         process.kill();
