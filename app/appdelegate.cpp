@@ -162,8 +162,10 @@ void AppDelegate::refreshCompletion(const DeviceList &ready, const DeviceList &l
     devicePopup->clear();
     // While an install runs, the steps and the log go on telling about it; the panel
     // itself shows what this scan found.
-    if (!installRunning)
-        updateSteps(view.anyReady ? 2 : 0, view.anyReady ? 2 : 0);
+    if (!installRunning && view.anyReady)
+        updateSteps(2, 2);
+    else if (!installRunning)
+        updateSteps(0, 0);
     devicePopup->addItems(view.popupItems);
     if (!view.anyReady) {
         for (QLabel *label : std::as_const(infoLabels))

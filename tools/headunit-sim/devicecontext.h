@@ -18,8 +18,6 @@ struct PushedFile {
 
 struct DeviceState {
     bool appInstalled = false;
-    qint64 lastInstallSize = -1;
-    QByteArray lastInstallSha256; // lower-case hex
     QMap<QString, PushedFile> files; // by device path
 };
 

@@ -23,8 +23,6 @@ CommandResult pmInstall(const QString &path, const Profile &profile, DeviceState
         return result;
     }
     state.appInstalled = true;
-    state.lastInstallSize = result.installSize;
-    state.lastInstallSha256 = result.installSha256;
     result.installOutcome = QStringLiteral("install success");
     result.out = "Success\n";
     return result;

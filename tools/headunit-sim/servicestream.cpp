@@ -22,6 +22,17 @@ ServiceStream::ServiceStream(quint32 localId, quint32 remoteId, ServiceRequest r
 {
 }
 
+namespace {
+
+// What an install or a push received, as the log records it.
+void addReceivedBytes(QJsonObject &entry, qint64 size, const QByteArray &sha256)
+{
+    entry.insert(QStringLiteral("size"), size);
+    entry.insert(QStringLiteral("sha256"), QString::fromLatin1(sha256));
+}
+
+} // namespace
+
 void ServiceStream::start()
 {
     switch (m_request.kind) {
@@ -99,10 +110,8 @@ void ServiceStream::answerCommand()
                                      : result.installOutcome);
     if (!result.launchedPackage.isEmpty())
         entry.insert(QStringLiteral("launched"), result.launchedPackage);
-    if (result.installSize >= 0) {
-        entry.insert(QStringLiteral("size"), result.installSize);
-        entry.insert(QStringLiteral("sha256"), QString::fromLatin1(result.installSha256));
-    }
+    if (result.installSize >= 0)
+        addReceivedBytes(entry, result.installSize, result.installSha256);
     m_context.log->write(entry);
     m_answered = true;
 
@@ -151,15 +160,12 @@ void ServiceStream::answerInstall()
         outcome = QStringLiteral("install failure");
     } else {
         m_context.state.appInstalled = true;
-        m_context.state.lastInstallSize = m_received;
-        m_context.state.lastInstallSha256 = m_hash.result().toHex();
         reply = "Success\n";
         outcome = QStringLiteral("install success");
     }
 
     QJsonObject entry = logEntry(outcome);
-    entry.insert(QStringLiteral("size"), m_received);
-    entry.insert(QStringLiteral("sha256"), QString::fromLatin1(m_hash.result().toHex()));
+    addReceivedBytes(entry, m_received, m_hash.result().toHex());
     m_context.log->write(entry);
     m_answered = true;
     sendAndClose(reply);
@@ -172,10 +178,8 @@ void ServiceStream::answerSync(const QByteArray &data)
     const QList<SyncAnswer> answers = m_sync->feed(data);
     for (const SyncAnswer &answer : answers) {
         QJsonObject entry = logEntry(answer.request, answer.outcome);
-        if (answer.size >= 0) {
-            entry.insert(QStringLiteral("size"), answer.size);
-            entry.insert(QStringLiteral("sha256"), QString::fromLatin1(answer.sha256));
-        }
+        if (answer.size >= 0)
+            addReceivedBytes(entry, answer.size, answer.sha256);
         m_context.log->write(entry);
         m_outbox += answer.reply;
     }
