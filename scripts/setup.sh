@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-qpa-plugins libgl-dev libssl-dev openssl
-    adb fonts-inter
+    adb fonts-inter fonts-dejavu-core
     lintian appstream
     clang libclang-rt-14-dev
 )

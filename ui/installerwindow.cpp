@@ -70,9 +70,14 @@ QFont uiFont(int pixelSize, QFont::Weight weight = QFont::Normal)
     return font;
 }
 
+// The log lines up adb's columns, so its face must be monospaced. DejaVu Sans Mono (Debian's
+// fonts-dejavu-core) is named first because the system's fixed font is not always one Qt
+// treats as such: Noto Sans Mono is monospaced yet not reported as fixed pitch.
 QFont monospaceFont(int pixelSize)
 {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    static const bool haveDejaVu = QFontDatabase::families().contains(QStringLiteral("DejaVu Sans Mono"));
+    QFont font = haveDejaVu ? QFont(QStringLiteral("DejaVu Sans Mono"))
+                            : QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPixelSize(pixelSize);
     font.setWeight(QFont::Normal);
     return font;
