@@ -1,135 +1,107 @@
 #include "fakeadb.h"
 
-#include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QTest>
 
 namespace {
 
 const QChar kUnitSeparator(0x1f);
 
-void writeFile(const QString &path, const QByteArray &contents)
+// Replaced whole in one rename, so that an adb started meanwhile reads the old or the new file.
+void writeFile(const QString &path, const QString &contents)
 {
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    file.write(contents);
+    QSaveFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    file.write(contents.toUtf8());
+    QVERIFY2(file.commit(), qPrintable(path));
 }
 
-QByteArray shellQuoted(const QString &text)
+QString shellQuoted(QString text)
 {
-    QByteArray quoted = text.toUtf8();
-    quoted.replace('\'', "'\\''");
-    return '\'' + quoted + '\'';
+    return u'\'' + text.replace(u'\'', QLatin1String("'\\''")) + u'\'';
 }
 
 } // namespace
 
 FakeAdb::FakeAdb()
 {
-    QDir(m_dir.path()).mkpath(QStringLiteral("rules"));
-    // The argv is recorded as one line, arguments ended by US (0x1f), written with a single
-    // append so that concurrent runs don't interleave.
-    const QByteArray script = R"(#!/bin/sh
+    // The argv is logged as one line, every argument ended by US (0x1f), with a single
+    // append so that concurrent runs don't interleave; the same text picks the rule.
+    const QString adb = m_dir.filePath(QStringLiteral("adb"));
+    writeFile(adb, QStringLiteral(R"(#!/bin/sh
 R=$(dirname "$0")
 US=$(printf '\037')
 key=""
 for a in "$@"; do key="$key$a$US"; done
 printf '>%s\n' "$key" >> "$R/calls.log"
-for f in "$R"/rules/*.key; do
-    [ -e "$f" ] || continue
-    IFS= read -r k < "$f"
-    if [ "$k" = "$key" ]; then
-        . "${f%.key}.sh"
-        exit 0
-    fi
-done
-if [ -e "$R/fallback.sh" ]; then . "$R/fallback.sh"; fi
-exit 0
-)";
-    writeFile(scriptPath(), script);
-    QFile::setPermissions(scriptPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-QString FakeAdb::scriptPath() const
-{
-    return QDir(m_dir.path()).filePath(QStringLiteral("adb"));
-}
-
-QString FakeAdb::addRule(const QStringList &arguments)
-{
-    // Newer rules sort first, so a later reply for the same argv replaces an earlier one.
-    const QString base = QDir(m_dir.path()).filePath(QStringLiteral("rules/%1").arg(9999 - ++m_rules, 4, 10, QLatin1Char('0')));
-    QString key;
-    for (const QString &argument : arguments)
-        key += argument + kUnitSeparator;
-    writeFile(base + QStringLiteral(".key"), key.toUtf8() + '\n');
-    return base;
+. "$R/rules.sh"
+)"));
+    QFile::setPermissions(adb, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    writeRules();
 }
 
 void FakeAdb::reply(const QStringList &arguments, const QString &output, int status)
 {
-    const QString base = addRule(arguments);
-    writeFile(base + QStringLiteral(".out"), output.toUtf8());
-    writeFile(base + QStringLiteral(".sh"),
-              "cat " + shellQuoted(base + QStringLiteral(".out")) + "\nexit " + QByteArray::number(status) + '\n');
+    replyWithScript(arguments, QStringLiteral("printf '%s' %1\nexit %2").arg(shellQuoted(output), QString::number(status)));
 }
 
 void FakeAdb::replyWithScript(const QStringList &arguments, const QString &shellCode)
 {
-    const QString base = addRule(arguments);
-    writeFile(base + QStringLiteral(".sh"), shellCode.toUtf8() + '\n');
+    QString key;
+    for (const QString &argument : arguments)
+        key += argument + kUnitSeparator;
+    m_rules.prepend(shellQuoted(key) + QStringLiteral(")\n") + shellCode + QStringLiteral("\nexit 0;;\n"));
+    writeRules();
 }
 
 void FakeAdb::setFallbackScript(const QString &shellCode)
 {
-    writeFile(QDir(m_dir.path()).filePath(QStringLiteral("fallback.sh")), shellCode.toUtf8() + '\n');
+    m_fallback = shellCode;
+    writeRules();
 }
 
-void FakeAdb::setListing(const QString &output)
+void FakeAdb::writeRules() const
 {
-    reply({QStringLiteral("devices")}, output);
+    writeFile(m_dir.filePath(QStringLiteral("rules.sh")),
+              QStringLiteral("case \"$key\" in\n") + m_rules.join(QString()) + QStringLiteral("*)\n") + m_fallback
+                  + QStringLiteral("\nesac\nexit 0\n"));
 }
 
 void FakeAdb::addDevice(const Device &device)
 {
+    const QStringList answers{device.manufacturer, device.model, device.release, device.sdk,
+                              device.build, device.wmSize, device.wmDensity, device.pmPath};
     const QList<QStringList> probes = probeCalls(device.serial);
-    const QStringList answers{device.manufacturer + '\n', device.model + '\n', device.release + '\n',
-                              device.sdk + '\n', device.build + '\n', device.wmSize + '\n',
-                              device.wmDensity + '\n', device.pmPath.isEmpty() ? QString() : device.pmPath + '\n'};
     for (qsizetype i = 0; i < probes.size(); ++i)
-        reply(probes.at(i), answers.at(i), i == 7 && device.pmPath.isEmpty() ? 1 : 0);
+        reply(probes.at(i), answers.at(i) + u'\n', i == 7 && device.pmPath.isEmpty() ? 1 : 0);
 }
 
 QList<QStringList> FakeAdb::calls() const
 {
-    QFile log(QDir(m_dir.path()).filePath(QStringLiteral("calls.log")));
+    QFile log(m_dir.filePath(QStringLiteral("calls.log")));
     QList<QStringList> calls;
     if (!log.open(QIODevice::ReadOnly))
         return calls;
-    const QStringList lines = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString &line : lines) {
-        QStringList arguments = line.mid(1).split(kUnitSeparator);
-        arguments.removeLast();     // every argument is ended by the separator
-        calls << arguments;
-    }
+    // Each line is ">" and the key, so that a call without arguments is no empty line.
+    for (const QString &line : QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts))
+        calls << line.mid(1).split(kUnitSeparator).mid(0, line.count(kUnitSeparator));
     return calls;
 }
 
 void FakeAdb::clearCalls()
 {
-    QFile::remove(QDir(m_dir.path()).filePath(QStringLiteral("calls.log")));
+    QFile::remove(m_dir.filePath(QStringLiteral("calls.log")));
 }
 
 QList<QStringList> probeCalls(const QString &serial)
 {
-    const QStringList prefix{QStringLiteral("-s"), serial, QStringLiteral("shell")};
-    const auto getprop = [&](const char *name) {
-        return prefix + QStringList{QStringLiteral("getprop"), QLatin1String(name)};
-    };
-    return {getprop("ro.product.manufacturer"), getprop("ro.product.model"),
-            getprop("ro.build.version.release"), getprop("ro.build.version.sdk"),
-            getprop("ro.build.display.id"),
-            prefix + QStringList{QStringLiteral("wm"), QStringLiteral("size")},
-            prefix + QStringList{QStringLiteral("wm"), QStringLiteral("density")},
-            prefix + QStringList{QStringLiteral("pm"), QStringLiteral("path"), QStringLiteral("ru.zorvik.store")}};
+    const QStringList shell{QStringLiteral("-s"), serial, QStringLiteral("shell")};
+    QList<QStringList> calls;
+    for (const char *name : {"ro.product.manufacturer", "ro.product.model", "ro.build.version.release",
+                             "ro.build.version.sdk", "ro.build.display.id"})
+        calls << shell + QStringList{QStringLiteral("getprop"), QLatin1String(name)};
+    return calls << shell + QStringList{QStringLiteral("wm"), QStringLiteral("size")}
+                 << shell + QStringList{QStringLiteral("wm"), QStringLiteral("density")}
+                 << shell + QStringList{QStringLiteral("pm"), QStringLiteral("path"), QStringLiteral("ru.zorvik.store")};
 }

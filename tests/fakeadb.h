@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QList>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -35,22 +33,22 @@ public:
         QString build = QStringLiteral("LI_OS_5.2.1");
         QString wmSize = QStringLiteral("Physical size: 1920x720");
         QString wmDensity = QStringLiteral("Physical density: 160");
-        QString pmPath;     // empty: not installed
+        QString pmPath;     // empty: not installed, and pm exits 1 as it does then
     };
     void addDevice(const Device &device);
     // The "devices" listing, as adb would print it.
-    void setListing(const QString &output);
+    void setListing(const QString &output) { reply({QStringLiteral("devices")}, output); }
 
     // Every argv adb was started with, in order.
     [[nodiscard]] QList<QStringList> calls() const;
     void clearCalls();
 
 private:
-    [[nodiscard]] QString scriptPath() const;
-    QString addRule(const QStringList &arguments);
+    void writeRules() const;
 
     QTemporaryDir m_dir;
-    int m_rules = 0;
+    QStringList m_rules;    // newest first, as branches of the rule script's "case"
+    QString m_fallback;
 };
 
 // Expected argv of the eight probes of `serial`, in the order the scan runs them.
