@@ -1,0 +1,172 @@
+#include "devicepanel.h"
+#include "steprules.h"
+#include "textrules.h"
+
+#include <QTest>
+
+Q_DECLARE_METATYPE(std::optional<int>)
+
+namespace {
+DeviceInfo unit(const QString &state, const QString &manufacturer = {}, const QString &model = {})
+{
+    DeviceInfo device(QStringLiteral("S"), state);
+    device.manufacturer = manufacturer;
+    device.model = model;
+    return device;
+}
+const QString kWaiting = QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ");
+const QString kNotFound = QStringLiteral("Устройство не найдено");
+const QString kApprove = QStringLiteral("Нужно подтвердить USB-отладку");
+const QString kRsa = QStringLiteral("Подключите кабель и подтвердите запрос RSA на экране автомобиля.");
+const QString kUdev = QStringLiteral("udevadm control --reload-rules");
+} // namespace
+
+class TestRules : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Lines come back joined by "|"; a head unit is given as "MANUFACTURER|MODEL".
+    void text_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("expected");
+        const QString sdk = QStringLiteral("[ro.build.version.sdk]: ");
+        QTest::newRow("lines: empty ones dropped") << "lines" << "\na\n\nb\n" << "a|b";
+        QTest::newRow("lines: every newline kind") << "lines" << "a\u000Bb\u000Cc\rd\u0085e\u2028f\u2029g" << "a|b|c|d|e|f|g";
+        QTest::newRow("lines: CR LF is one newline") << "lines" << "a\r\nb" << "a|b";
+        QTest::newRow("property: bare value") << "property" << "12" << "12";
+        QTest::newRow("property: nothing") << "property" << "" << "—";
+        QTest::newRow("property: listing, CR LF") << "property" << "[ro.a]: [x]\r\n" + sdk + "[ 12 ]\r\n[ro.z]: [y]" << "12";
+        QTest::newRow("property: empty value") << "property" << sdk + "[]" << "";
+        QTest::newRow("property: longer name") << "property" << "[ro.build.version.sdk_full]: [99]" << "—";
+        QTest::newRow("property: cut character") << "property" << sdk + "[\u0301x]" << "—";
+        QTest::newRow("property: error text whole") << "property" << "error: device offline\nmore" << "error: device offline\nmore";
+        QTest::newRow("last: last line wins") << "last" << "Physical size: 800x480\r\nOverride size: 640x480" << "640x480";
+        QTest::newRow("last: only the first colon splits") << "last" << "key::value" << ":value";
+        QTest::newRow("last: a colon with a combining mark") << "last" << "a:\u0301b" << "a:\u0301b";
+        QTest::newRow("trimmed: Unicode blanks and newlines") << "trimmed" << "\u2003\u00A0\n19\u0085\r\n\u3000" << "19";
+        QTest::newRow("trimmed: inner lines stay") << "trimmed" << "\u2028a\nb\n" << "a\nb";
+        QTest::newRow("blanks: tab and no-break space") << "blanks" << "\t\u00A0 19 \t" << "19";
+        QTest::newRow("blanks: line breaks stay") << "blanks" << "\n19\n" << "\n19\n";
+        QTest::newRow("head unit: LI_AUTO, any case") << "head unit" << "Li_Auto|X01" << "yes";
+        QTest::newRow("head unit: hu_ in the model") << "head unit" << "Qualcomm|hu_8155" << "yes";
+        QTest::newRow("head unit: LI AUTO with a blank") << "head unit" << "LI AUTO|X01" << "no";
+        QTest::newRow("head unit: not across the blank") << "head unit" << "LI|_AUTO" << "no";
+    }
+    void text()
+    {
+        QFETCH(QString, rule);
+        QFETCH(QString, input);
+        const QString result = rule == "lines"      ? adb::splitPieces(input, adb::isNewlineCharacter).join(u'|')
+                               : rule == "property" ? adb::propertyFromOutput(input, QStringLiteral("ro.build.version.sdk"))
+                               : rule == "last"     ? adb::lastValue(input)
+                               : rule == "trimmed"  ? adb::trimmed(input)
+                               : rule == "blanks"   ? adb::trimmedBlanks(input)
+                               : isHeadUnit(unit("device", input.section(u'|', 0, 0), input.section(u'|', 1))) ? "yes" : "no";
+        QTEST(result, "expected");
+    }
+
+    void scan_data()
+    {
+        QTest::addColumn<DeviceList>("ready");
+        QTest::addColumn<DeviceList>("listed");
+        QTest::addColumn<QString>("item");      // the first
+        QTest::addColumn<QString>("badge");
+        QTest::addColumn<QString>("log");       // a part of it
+        const DeviceList none;
+        const DeviceList two{unit("device", "LI_AUTO", "HU_L9"), unit("device", "Google", "Pixel 7")};
+        const DeviceInfo plugdev = unit("no permissions (user in plugdev group; are your udev rules wrong?); see [http://d.android.com]");
+        const DeviceInfo udev = unit("no permissions (missing udev rules? user is in the plugdev group); see [http://d.android.com]");
+        QTest::newRow("nothing listed") << none << none << kNotFound << "●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ" << kRsa;
+        QTest::newRow("unauthorized") << none << DeviceList{unit("unauthorized")} << kApprove << kWaiting << kRsa;
+        QTest::newRow("offline") << none << DeviceList{unit("offline")} << kNotFound << kWaiting << kRsa;
+        QTest::newRow("almost device") << none << DeviceList{unit("device "), unit("Device")} << kNotFound << kWaiting << kRsa;
+        QTest::newRow("Unauthorized") << none << DeviceList{unit("Unauthorized")} << kNotFound << kWaiting << kRsa;
+        QTest::newRow("unauthorized second") << none << DeviceList{unit("offline"), unit("unauthorized")} << kApprove << kWaiting << kRsa;
+        QTest::newRow("no permissions, plugdev wording") << none << DeviceList{plugdev} << kNotFound << kWaiting << kUdev;
+        QTest::newRow("no permissions, udev wording") << none << DeviceList{unit("unauthorized"), udev} << kApprove << kWaiting << kUdev;
+        QTest::newRow("No permissions") << none << DeviceList{unit("No permissions")} << kNotFound << kWaiting << kRsa;
+        QTest::newRow("two ready") << two << two + DeviceList{unit("unauthorized")} << "LI_AUTO HU_L9  ·  S" << "●  УСТРОЙСТВО ГОТОВО"
+                                   << "Найдено устройств: 2. Выполнена только read-only диагностика.";
+    }
+    void scan()
+    {
+        QFETCH(DeviceList, ready);
+        QFETCH(DeviceList, listed);
+        QFETCH(QString, log);
+        const ScanView view = scanView(ready, listed);
+        QCOMPARE(view.anyReady, !ready.isEmpty());
+        QCOMPARE(view.popupItems.size(), qMax(ready.size(), 1));
+        QTEST(view.popupItems.first(), "item");
+        QTEST(view.badge, "badge");
+        QVERIFY2(view.logText.contains(log), qPrintable(view.logText));
+        // Approving RSA on the car can't help a computer that may not open the USB device.
+        QCOMPARE(view.logText.contains("RSA"), log == kRsa);
+    }
+
+    void deviceTexts()
+    {
+        const auto texts = [](const DeviceInfo &device) {
+            const DeviceView view = deviceView(device);
+            QStringList shown;
+            for (const QString &key : infoKeys())
+                shown << view.infoTexts.value(key, QStringLiteral("(none)"));
+            return shown << view.badge << view.installTitle;
+        };
+        DeviceInfo unit = ::unit("device", "LI_AUTO", "HU_L9");
+        unit.android = QStringLiteral("11");
+        unit.build = QString();
+        unit.size = QStringLiteral(" \t1920x720\u00A0");
+        unit.installed = true;
+        QCOMPARE(texts(unit), (QStringList{"LI_AUTO HU_L9", "Android 11  ·  API —", "—", "1920x720  ·  — dpi",
+                                           "Установлен — будет обновлён", "●  МУЛЬТИМЕДИА LI AUTO ГОТОВА", "Обновить Zorvik App"}));
+        DeviceInfo phone = ::unit("device", "Google", "Pixel 7");
+        phone.build = QStringLiteral(" ");
+        phone.density = QString();
+        QCOMPARE(texts(phone), (QStringList{"Google Pixel 7", "Android —  ·  API —", " ", "—  ·   dpi", "Не установлен",
+                                            "●  ANDROID-УСТРОЙСТВО ГОТОВО", "Установить Zorvik App"}));
+    }
+
+    // Per step: the check mark or number, then W (white), G (grey) or S (success green).
+    void steps_data()
+    {
+        QTest::addColumn<int>("completed");
+        QTest::addColumn<std::optional<int>>("current");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("start") << 0 << std::optional<int>(0) << "1W 2G 3G";
+        QTest::newRow("found") << 2 << std::optional<int>(2) << "✓W ✓W 3W";
+        QTest::newRow("current on a finished step") << 2 << std::optional<int>(1) << "✓W ✓W 3G";
+        QTest::newRow("done") << 3 << std::optional<int>() << "✓S ✓S ✓S";
+    }
+    void steps()
+    {
+        QFETCH(int, completed);
+        QFETCH(std::optional<int>, current);
+        const QStringList titles{"Найдём экран", "Проверим систему", "Установим Zorvik App"};
+        const QList<StepLook> looks = stepLooks(titles, completed, current);
+        QStringList summary;
+        for (int i = 0; i < looks.size(); ++i) {
+            const QString lead = i < completed ? QStringLiteral("✓") : QString::number(i + 1);
+            QCOMPARE(looks[i].text, lead + QStringLiteral("   ") + titles[i]);
+            summary << lead + (looks[i].colour == StepColour::White ? u'W' : looks[i].colour == StepColour::Green ? u'S' : u'G');
+        }
+        QTEST(summary.join(u' '), "expected");
+    }
+
+    void busy()
+    {
+        // What is on: I(nstall button), P(opup), R(unning progress bar).
+        const auto on = [](bool busy, int ready) {
+            const BusyLook look = busyLook(busy, ready);
+            return QString(look.installEnabled ? "I" : "") + (look.popupEnabled ? "P" : "") + (look.progressRunning ? "R" : "");
+        };
+        QCOMPARE(on(true, 2), "R");
+        QCOMPARE(on(false, 0), "P");
+        QCOMPARE(on(false, 1), "IP");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRules)
+#include "tst_rules.moc"
