@@ -48,9 +48,8 @@ void FakeAdb::reply(const QStringList &arguments, const QString &output, int sta
 
 void FakeAdb::replyWithScript(const QStringList &arguments, const QString &shellCode)
 {
-    QString key;
-    for (const QString &argument : arguments)
-        key += argument + kUnitSeparator;
+    // Every argument ended by the separator, as the script builds its key.
+    const QString key = (arguments + QStringList{QString()}).join(kUnitSeparator);
     m_rules.prepend(shellQuoted(key) + QStringLiteral(")\n") + shellCode + QStringLiteral("\nexit 0;;\n"));
     writeRules();
 }
@@ -96,12 +95,10 @@ void FakeAdb::clearCalls()
 
 QList<QStringList> probeCalls(const QString &serial)
 {
-    const QStringList shell{QStringLiteral("-s"), serial, QStringLiteral("shell")};
     QList<QStringList> calls;
-    for (const char *name : {"ro.product.manufacturer", "ro.product.model", "ro.build.version.release",
-                             "ro.build.version.sdk", "ro.build.display.id"})
-        calls << shell + QStringList{QStringLiteral("getprop"), QLatin1String(name)};
-    return calls << shell + QStringList{QStringLiteral("wm"), QStringLiteral("size")}
-                 << shell + QStringList{QStringLiteral("wm"), QStringLiteral("density")}
-                 << shell + QStringList{QStringLiteral("pm"), QStringLiteral("path"), QStringLiteral("ru.zorvik.store")};
+    for (const char *words : {"getprop ro.product.manufacturer", "getprop ro.product.model", "getprop ro.build.version.release",
+                              "getprop ro.build.version.sdk", "getprop ro.build.display.id", "wm size", "wm density",
+                              "pm path ru.zorvik.store"})
+        calls << QStringList{QStringLiteral("-s"), serial, QStringLiteral("shell")} + QString::fromLatin1(words).split(u' ');
+    return calls;
 }
