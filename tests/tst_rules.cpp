@@ -61,7 +61,9 @@ private slots:
                                : rule == "last"     ? adb::lastValue(input)
                                : rule == "trimmed"  ? adb::trimmed(input)
                                : rule == "blanks"   ? adb::trimmedBlanks(input)
-                               : isHeadUnit(unit("device", input.section(u'|', 0, 0), input.section(u'|', 1))) ? "yes" : "no";
+                               : rule == "head unit"
+                                   ? (isHeadUnit(unit("device", input.section(u'|', 0, 0), input.section(u'|', 1))) ? "yes" : "no")
+                                   : QStringLiteral("no such rule");
         QTEST(result, "expected");
     }
 
