@@ -35,12 +35,9 @@ private slots:
         const QString sdk = QStringLiteral("[ro.build.version.sdk]: ");
         QTest::newRow("lines: empty ones dropped") << "lines" << "\na\n\nb\n" << "a|b";
         QTest::newRow("lines: every newline kind") << "lines" << "a\u000Bb\u000Cc\rd\u0085e\u2028f\u2029g" << "a|b|c|d|e|f|g";
-        QTest::newRow("property: bare value") << "property" << "12" << "12";
-        QTest::newRow("property: nothing") << "property" << "" << "—";
         QTest::newRow("property: listing, CR LF") << "property" << "[ro.a]: [x]\r\n" + sdk + "[ 12 ]\r\n[ro.z]: [y]" << "12";
         QTest::newRow("property: empty value") << "property" << sdk + "[]" << "";
         QTest::newRow("property: longer name") << "property" << "[ro.build.version.sdk_full]: [99]" << "—";
-        QTest::newRow("property: error text whole") << "property" << "error: device offline\nmore" << "error: device offline\nmore";
         QTest::newRow("last: last line wins") << "last" << "Physical size: 800x480\r\nOverride size: 640x480" << "640x480";
         QTest::newRow("last: only the first colon splits") << "last" << "key::value" << ":value";
         QTest::newRow("last: a colon with a combining mark") << "last" << "a:\u0301b" << "a:\u0301b";
