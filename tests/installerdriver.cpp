@@ -3,14 +3,10 @@
 #include "installerwindow.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QLabel>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -27,8 +23,6 @@ InstallerDriver::InstallerDriver(bool withApk, std::optional<QString> expectedDi
     app = std::make_unique<AppDelegate>(AppDelegate::TestSetup{adb.resourceDir(), std::move(expectedDigest)});
 }
 
-InstallerDriver::~InstallerDriver() = default;
-
 QString InstallerDriver::apkFile() const
 {
     return QDir(adb.resourceDir()).filePath(QStringLiteral("ZorvikStore.apk"));
@@ -41,10 +35,10 @@ void InstallerDriver::launch()
     QVERIFY(done.wait(20000));
 }
 
-void InstallerDriver::launchWithOneUnit(const QString &listing)
+void InstallerDriver::launchWithOneUnit(const QString &listing, const FakeAdb::Device &unit)
 {
     adb.setListing(listing);
-    adb.addDevice({QStringLiteral("S1")});
+    adb.addDevice(unit);
     launch();
     adb.clearCalls();
 }
@@ -62,47 +56,12 @@ void InstallerDriver::chooseDevice(int index)
     emit popup()->activated(index);
 }
 
-QComboBox *InstallerDriver::popup() const
-{
-    return app->mainWindow()->findChild<QComboBox *>(QStringLiteral("devicePopup"));
-}
-
-QPushButton *InstallerDriver::installButton() const
-{
-    return app->mainWindow()->findChild<QPushButton *>(QStringLiteral("installButton"));
-}
-
-QPushButton *InstallerDriver::refreshButton() const
-{
-    return app->mainWindow()->findChild<QPushButton *>(QStringLiteral("refreshButton"));
-}
-
-QLabel *InstallerDriver::label(const QString &objectName) const
-{
-    return app->mainWindow()->findChild<QLabel *>(objectName);
-}
-
 QStringList InstallerDriver::popupItems() const
 {
     QStringList items;
     for (int i = 0; i < popup()->count(); ++i)
         items << popup()->itemText(i);
     return items;
-}
-
-QString InstallerDriver::badge() const
-{
-    return label(QStringLiteral("statusBadge"))->text();
-}
-
-QString InstallerDriver::log() const
-{
-    return app->mainWindow()->findChild<QPlainTextEdit *>(QStringLiteral("logView"))->toPlainText();
-}
-
-QString InstallerDriver::info(const QString &key) const
-{
-    return label(QStringLiteral("value_") + key)->text();
 }
 
 QStringList InstallerDriver::steps() const
@@ -123,28 +82,26 @@ QList<QColor> InstallerDriver::stepColours() const
 
 bool InstallerDriver::progressRunning() const
 {
-    return isProgressRunning(app->mainWindow()->findChild<QProgressBar *>(QStringLiteral("progress")));
+    return isProgressRunning(child<QProgressBar>(QStringLiteral("progress")));
 }
 
-QList<InstallerDriver::Alert> InstallerDriver::pressInstall(const QString &answer)
+QList<InstallerDriver::Alert> InstallerDriver::answerAlerts(const QString &answer, const std::function<void()> &action)
 {
     QList<Alert> alerts;
-    // The alert runs its own event loop inside the click; a timer answers it from there.
+    // An alert runs its own event loop inside `action`; a timer answers it from there.
     QTimer answerer;
     answerer.setInterval(20);
     QObject::connect(&answerer, &QTimer::timeout, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
-        Alert alert{box->text(), box->informativeText(), {}, {}};
+        Alert alert{box->text(), box->informativeText(), {}, box->defaultButton() ? box->defaultButton()->text() : QString()};
         QAbstractButton *chosen = nullptr;
         for (QAbstractButton *button : box->buttons()) {
             alert.buttons << button->text();
             if (button->text() == answer)
                 chosen = button;
         }
-        if (box->defaultButton())
-            alert.defaultButton = box->defaultButton()->text();
         alerts << alert;
         if (chosen)
             chosen->click();
@@ -152,9 +109,13 @@ QList<InstallerDriver::Alert> InstallerDriver::pressInstall(const QString &answe
             QTest::keyClick(box, Qt::Key_Escape);
     });
     answerer.start();
-    installButton()->click();
-    answerer.stop();
+    action();
     return alerts;
+}
+
+QList<InstallerDriver::Alert> InstallerDriver::pressInstall(const QString &answer)
+{
+    return answerAlerts(answer, [this] { installButton()->click(); });
 }
 
 QStringList InstallerDriver::snapshot() const
@@ -166,7 +127,9 @@ QStringList InstallerDriver::snapshot() const
     seen += steps();
     for (const QColor &colour : stepColours())
         seen << colour.name();
-    for (const char *key : {"model", "android", "build", "screen", "installed"})
+    for (const char *key : {"model", "android", "build", "screen", "installed"}) {
         seen << info(QString::fromLatin1(key));
+        seen << textColour(label(QStringLiteral("value_") + QLatin1String(key))).name();
+    }
     return seen;
 }

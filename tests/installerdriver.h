@@ -4,14 +4,15 @@
 #include "fakeadb.h"
 
 #include <QColor>
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
-
-class QComboBox;
-class QLabel;
-class QPushButton;
 
 // Runs the real AppDelegate and its window against a fake adb, and reads back what a
 // person would see.
@@ -20,7 +21,6 @@ class InstallerDriver
 public:
     // The resource directory gets the carried APK unless told otherwise.
     explicit InstallerDriver(bool withApk = true, std::optional<QString> expectedDigest = std::nullopt);
-    ~InstallerDriver();
 
     FakeAdb adb;
     std::unique_ptr<AppDelegate> app;
@@ -29,22 +29,25 @@ public:
 
     // Builds the window, starts the first scan and waits for its completion.
     void launch();
-    // Launches with one ready, not yet installed head unit S1 listed (or `listing`), then
-    // forgets the scan's adb calls, so a test sees only what comes after.
-    void launchWithOneUnit(const QString &listing = QStringLiteral("List of devices attached\nS1\tdevice\n"));
+    // Launches with `unit` (ready, by default not yet installed) listed as `listing` says,
+    // then forgets the scan's adb calls, so a test sees only what comes after.
+    void launchWithOneUnit(const QString &listing = QStringLiteral("List of devices attached\nS1\tdevice\n"),
+                           const FakeAdb::Device &unit = FakeAdb::Device(QStringLiteral("S1")));
     // Presses "Обновить" and waits for that scan to come back.
     void refresh();
     void chooseDevice(int index);
 
-    [[nodiscard]] QComboBox *popup() const;
-    [[nodiscard]] QPushButton *installButton() const;
-    [[nodiscard]] QPushButton *refreshButton() const;
-    [[nodiscard]] QLabel *label(const QString &objectName) const;
+    template <class Widget>
+    [[nodiscard]] Widget *child(const QString &name) const { return app->mainWindow()->findChild<Widget *>(name); }
+    [[nodiscard]] QComboBox *popup() const { return child<QComboBox>(QStringLiteral("devicePopup")); }
+    [[nodiscard]] QPushButton *installButton() const { return child<QPushButton>(QStringLiteral("installButton")); }
+    [[nodiscard]] QPushButton *refreshButton() const { return child<QPushButton>(QStringLiteral("refreshButton")); }
+    [[nodiscard]] QLabel *label(const QString &objectName) const { return child<QLabel>(objectName); }
 
     [[nodiscard]] QStringList popupItems() const;
-    [[nodiscard]] QString badge() const;
-    [[nodiscard]] QString log() const;
-    [[nodiscard]] QString info(const QString &key) const;
+    [[nodiscard]] QString badge() const { return label(QStringLiteral("statusBadge"))->text(); }
+    [[nodiscard]] QString log() const { return child<QPlainTextEdit>(QStringLiteral("logView"))->toPlainText(); }
+    [[nodiscard]] QString info(const QString &key) const { return label(QStringLiteral("value_") + key)->text(); }
     [[nodiscard]] QStringList steps() const;
     [[nodiscard]] QList<QColor> stepColours() const;
     [[nodiscard]] bool progressRunning() const;
@@ -57,8 +60,10 @@ public:
         QStringList buttons;
         QString defaultButton;
     };
-    // Presses the install button and answers every alert that comes up: with the button
-    // titled `answer`, or with Escape when `answer` is empty. Returns the alerts shown.
+    // Runs `action` and answers every alert that comes up meanwhile: with the button titled
+    // `answer`, or with Escape when `answer` is empty. Returns the alerts shown.
+    QList<Alert> answerAlerts(const QString &answer, const std::function<void()> &action);
+    // Presses the install button and answers its alerts so.
     QList<Alert> pressInstall(const QString &answer);
 
     // Everything a person sees on the window, for "nothing changed" checks.
