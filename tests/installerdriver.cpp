@@ -72,14 +72,6 @@ QStringList InstallerDriver::steps() const
     return texts;
 }
 
-QList<QColor> InstallerDriver::stepColours() const
-{
-    QList<QColor> colours;
-    for (int i = 1; i <= 3; ++i)
-        colours << textColour(label(QStringLiteral("step%1").arg(i)));
-    return colours;
-}
-
 bool InstallerDriver::progressRunning() const
 {
     return isProgressRunning(child<QProgressBar>(QStringLiteral("progress")));
@@ -125,8 +117,8 @@ QStringList InstallerDriver::snapshot() const
                      QString::number(popup()->isEnabled()), QString::number(progressRunning()),
                      buttonFace(installButton()).name(), textColour(label(QStringLiteral("statusBadge"))).name()};
     seen += steps();
-    for (const QColor &colour : stepColours())
-        seen << colour.name();
+    for (int i = 1; i <= 3; ++i)
+        seen << textColour(label(QStringLiteral("step%1").arg(i))).name();
     for (const char *key : {"model", "android", "build", "screen", "installed"}) {
         seen << info(QString::fromLatin1(key));
         seen << textColour(label(QStringLiteral("value_") + QLatin1String(key))).name();

@@ -49,7 +49,6 @@ public:
     [[nodiscard]] QString log() const { return child<QPlainTextEdit>(QStringLiteral("logView"))->toPlainText(); }
     [[nodiscard]] QString info(const QString &key) const { return label(QStringLiteral("value_") + key)->text(); }
     [[nodiscard]] QStringList steps() const;
-    [[nodiscard]] QList<QColor> stepColours() const;
     [[nodiscard]] bool progressRunning() const;
 
     // One alert as the user saw it.
