@@ -1,12 +1,9 @@
 #include "installerdriver.h"
 
-#include "installerwindow.h"
-
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -72,35 +69,25 @@ QStringList InstallerDriver::steps() const
     return texts;
 }
 
-bool InstallerDriver::progressRunning() const
-{
-    return isProgressRunning(child<QProgressBar>(QStringLiteral("progress")));
-}
-
 QList<InstallerDriver::Alert> InstallerDriver::answerAlerts(const QString &answer, const std::function<void()> &action)
 {
     QList<Alert> alerts;
     // An alert runs its own event loop inside `action`; a timer answers it from there.
     QTimer answerer;
-    answerer.setInterval(20);
     QObject::connect(&answerer, &QTimer::timeout, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
-        Alert alert{box->text(), box->informativeText(), {}, box->defaultButton() ? box->defaultButton()->text() : QString()};
-        QAbstractButton *chosen = nullptr;
-        for (QAbstractButton *button : box->buttons()) {
-            alert.buttons << button->text();
-            if (button->text() == answer)
-                chosen = button;
-        }
-        alerts << alert;
-        if (chosen)
-            chosen->click();
+        alerts << Alert{box->text(), {}};
+        for (QAbstractButton *button : box->buttons())
+            alerts.last().buttons << button->text();
+        const qsizetype chosen = alerts.last().buttons.indexOf(answer);
+        if (chosen >= 0)
+            box->buttons().at(chosen)->click();
         else
             QTest::keyClick(box, Qt::Key_Escape);
     });
-    answerer.start();
+    answerer.start(20);
     action();
     return alerts;
 }
@@ -119,9 +106,7 @@ QStringList InstallerDriver::snapshot() const
     seen += steps();
     for (int i = 1; i <= 3; ++i)
         seen << textColour(label(QStringLiteral("step%1").arg(i))).name();
-    for (const char *key : {"model", "android", "build", "screen", "installed"}) {
+    for (const char *key : {"model", "android", "build", "screen", "installed"})
         seen << info(QString::fromLatin1(key));
-        seen << textColour(label(QStringLiteral("value_") + QLatin1String(key))).name();
-    }
     return seen;
 }

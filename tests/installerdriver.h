@@ -3,16 +3,15 @@
 #include "appdelegate.h"
 #include "fakeadb.h"
 
-#include <QColor>
+#include "installerwindow.h"
+
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
-#include <QStringList>
 
 #include <functional>
-#include <memory>
-#include <optional>
 
 // Runs the real AppDelegate and its window against a fake adb, and reads back what a
 // person would see.
@@ -49,15 +48,13 @@ public:
     [[nodiscard]] QString log() const { return child<QPlainTextEdit>(QStringLiteral("logView"))->toPlainText(); }
     [[nodiscard]] QString info(const QString &key) const { return label(QStringLiteral("value_") + key)->text(); }
     [[nodiscard]] QStringList steps() const;
-    [[nodiscard]] bool progressRunning() const;
+    [[nodiscard]] bool progressRunning() const { return isProgressRunning(child<QProgressBar>(QStringLiteral("progress"))); }
 
     // One alert as the user saw it.
     struct Alert
     {
         QString text;
-        QString informative;
         QStringList buttons;
-        QString defaultButton;
     };
     // Runs `action` and answers every alert that comes up meanwhile: with the button titled
     // `answer`, or with Escape when `answer` is empty. Returns the alerts shown.

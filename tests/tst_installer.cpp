@@ -16,8 +16,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <csignal>
-
 using namespace expected;
 
 namespace {
@@ -40,12 +38,8 @@ int runChild(int argc, char *argv[])
     AppDelegate delegate(AppDelegate::TestSetup{resourceDir, std::nullopt});
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (!delegate.mainWindow() || !QFile::exists(resourceDir + "/hanging.pid"))
-            return;
-        closer.stop();
-        std::printf("closing\n");
-        std::fflush(stdout);
-        delegate.mainWindow()->close();
+        if (delegate.mainWindow() && QFile::exists(resourceDir + "/hanging"))
+            delegate.mainWindow()->close();
     });
     closer.start(10);
     runInstaller(delegate);
@@ -138,13 +132,11 @@ private slots:
         unit.pmPath = pmPath;
         driver.launchWithOneUnit(kOneUnit, unit);
         const QStringList before = driver.snapshot();
-        for (int press = 0; press < 2; ++press) {     // a second press checks again, from the start
-            const auto alerts = driver.pressInstall(answer);
-            QCOMPARE(alerts.size(), 1);
-            QCOMPARE(alerts[0].text, alert);
-            QCOMPARE(alerts[0].buttons, alert.endsWith(u'?') ? (QStringList{kContinue, "Отмена"}) : QStringList{"Закрыть"});
-            QCOMPARE(driver.snapshot(), before);
-        }
+        const auto alerts = driver.pressInstall(answer);
+        QCOMPARE(alerts.size(), 1);
+        QCOMPARE(alerts[0].text, alert);
+        QCOMPARE(alerts[0].buttons, alert.endsWith(u'?') ? (QStringList{kContinue, "Отмена"}) : QStringList{"Закрыть"});
+        QCOMPARE(driver.snapshot(), before);
         QTest::qWait(100);
         QCOMPARE(driver.adb.calls(), QList<QStringList>{});
     }
@@ -206,7 +198,6 @@ private slots:
         driver.app->applicationDidFinishLaunching();
         QTRY_VERIFY(QFile::exists(counter));
         QVERIFY(!driver.installButton()->isEnabled());
-        QVERIFY(driver.progressRunning());
         driver.refreshButton()->click();
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
         QCOMPARE(driver.popupItems(), QStringList{"LI_AUTO HU_L9  ·  FAST"});
@@ -264,7 +255,6 @@ private slots:
         // Until the results are back the window is busy, and a second install can't start.
         QCOMPARE(driver.log(), "Устанавливаем Zorvik App…");
         QVERIFY(!driver.installButton()->isEnabled());
-        QVERIFY(!driver.popup()->isEnabled());
         QVERIFY(driver.progressRunning());
         QCOMPARE(driver.answerAlerts(kContinue, [&] { driver.app->installClicked(); }).size(), 0);
         if (rescan) {
@@ -282,7 +272,6 @@ private slots:
         QVERIFY(driver.installButton()->isEnabled());
         // Only the unit that got the app, and only while it is on show, is told as installed.
         const bool shownAsInstalled = installed && !rescan;
-        QCOMPARE(driver.app->readyDevices().first().installed, shownAsInstalled);
         QCOMPARE(driver.info("installed") == "Установлен успешно", shownAsInstalled);
         QCOMPARE(textColour(driver.label("value_installed")) == kGreen, shownAsInstalled);
         QCOMPARE(driver.badge(), installed ? "●  УСТАНОВКА ЗАВЕРШЕНА — МОЖНО ЗАКРЫТЬ" : "●  УСТАНОВКА НЕ ВЫПОЛНЕНА");
@@ -321,28 +310,25 @@ private slots:
     void closingWhileAdbHangsEndsPromptly()
     {
         FakeAdb adb;
-        const QString pidFile = adb.resourceDir() + "/hanging.pid";
-        adb.replyWithScript({"devices"}, QStringLiteral("echo $$ > '%1.tmp'; mv '%1.tmp' '%1'; exec sleep 3600").arg(pidFile));
+        const QString hanging = adb.resourceDir() + "/hanging";
+        // adb answers nothing for as long as the installer lives.
+        adb.replyWithScript({"devices"}, "touch '" + hanging + "'; while kill -0 $PPID 2>/dev/null; do sleep 0.1; done");
         // The installer runs as its own process (this executable again): what counts is
-        // that the whole process ends, however long adb hangs.
+        // that the whole process ends once its window closes, however long adb hangs.
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QString::fromLatin1(kChildMode), adb.resourceDir());
         child.setProcessEnvironment(env);
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
         child.start(QCoreApplication::applicationFilePath(), {});
-        const bool closed = child.waitForReadyRead(30000);
-        QElapsedTimer sinceClose;
-        sinceClose.start();
-        const bool ended = child.waitForFinished(5000);
-        const qint64 took = sinceClose.elapsed();
-        QFile pid(pidFile);
-        if (pid.open(QIODevice::ReadOnly))
-            ::kill(static_cast<pid_t>(pid.readAll().trimmed().toLongLong()), SIGKILL);
-        QVERIFY2(closed && ended, "the window was not closed, or the installer did not end then");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(hanging), 30000);
+        QElapsedTimer sinceHanging;
+        sinceHanging.start();
+        child.waitForFinished(5000);    // false also when it has ended already
+        QVERIFY2(child.state() == QProcess::NotRunning, "the installer did not end after its window was closed");
+        QVERIFY2(sinceHanging.elapsed() < 1000, qPrintable(QString::number(sinceHanging.elapsed()) + " ms"));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 0);
-        QVERIFY2(took < 1000, qPrintable(QStringLiteral("ended %1 ms after the close").arg(took)));
     }
 };
 

@@ -11,7 +11,6 @@ namespace expected {
 
 inline const QString kHeader = QStringLiteral("List of devices attached\n");
 inline const QString kCloseTitle = QStringLiteral("Готово — закрыть установщик");
-inline const QString kDoneBadge = QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА — МОЖНО ЗАКРЫТЬ");
 inline const QStringList kStartSteps{QStringLiteral("1   Найдём экран"), QStringLiteral("2   Проверим систему"),
                                      QStringLiteral("3   Установим Zorvik App")};
 inline const QStringList kFoundSteps{QStringLiteral("✓   Найдём экран"), QStringLiteral("✓   Проверим систему"),
@@ -19,6 +18,5 @@ inline const QStringList kFoundSteps{QStringLiteral("✓   Найдём экра
 inline const QStringList kDoneSteps{QStringLiteral("✓   Найдём экран"), QStringLiteral("✓   Проверим систему"),
                                     QStringLiteral("✓   Установим Zorvik App")};
 inline const QColor kGreen = QColor::fromRgbF(0.08f, 0.68f, 0.38f);
-inline const QColor kBlue = QColor::fromRgbF(0.04f, 0.43f, 1.0f);
 
 } // namespace expected
