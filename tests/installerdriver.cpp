@@ -1,7 +1,6 @@
 #include "installerdriver.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -18,11 +17,6 @@ InstallerDriver::InstallerDriver(bool withApk, std::optional<QString> expectedDi
     if (withApk)
         QFile::copy(builtApk(), apkFile());
     app = std::make_unique<AppDelegate>(AppDelegate::TestSetup{adb.resourceDir(), std::move(expectedDigest)});
-}
-
-QString InstallerDriver::apkFile() const
-{
-    return QDir(adb.resourceDir()).filePath(QStringLiteral("ZorvikStore.apk"));
 }
 
 void InstallerDriver::launch()

@@ -24,7 +24,7 @@ public:
     FakeAdb adb;
     std::unique_ptr<AppDelegate> app;
 
-    [[nodiscard]] QString apkFile() const;
+    [[nodiscard]] QString apkFile() const { return adb.resourceDir() + QStringLiteral("/ZorvikStore.apk"); }
 
     // Builds the window, starts the first scan and waits for its completion.
     void launch();

@@ -68,6 +68,7 @@ private slots:
         QTest::newRow("nothing printed, status 0") << true << 0 << "" << false;
         QTest::newRow("cable pulled during pm, status 0") << true << 0 << pushed + "- waiting for device -\n" << false;
         QTest::newRow("CR LF success") << true << 0 << "Performing Push Install\r\nSuccess\r\n" << true;
+        QTest::newRow("blanks around Success") << true << 0 << "\tpkg: /data/local/tmp/ZorvikStore.apk\n Success \n" << true;
         QTest::newRow("Success, then a Failure line") << true << 0 << "Success\nFailure [INSTALL_FAILED_INTERNAL_ERROR]\n" << false;
         QTest::newRow("Success with status 1") << true << 1 << "Success\n" << false;
         QTest::newRow("Success inside a longer line") << true << 0 << "Success: pending reboot\n" << false;
