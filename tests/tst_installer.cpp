@@ -219,8 +219,8 @@ private slots:
         const QString partial = "Zorvik App обновлён, но разрешение на установку APK не выдано:\n";
         const QString done = "Готово: Zorvik App обновлён, разрешение на установку APK выдано.";
         const QString refusal = "adb: failed to install x.apk: Failure [INSTALL_FAILED_UPDATE_INCOMPATIBLE]";
-        QTest::newRow("install fails") << "echo '" + refusal + "' >&2; exit 1" << "" << false << failed + refusal + '\n';
         const QString unknown = "Error: Unknown operation string: REQUEST_INSTALL_PACKAGES";
+        QTest::newRow("install fails") << "echo '" + refusal + "' >&2; exit 1" << "" << false << failed + refusal + '\n';
         QTest::newRow("install killed") << "echo 'Performing Streamed Install'; kill -9 $$" << "" << false
                                         << failed + "Performing Streamed Install\n";
         QTest::newRow("install refused, status 0") << "echo 'Failure [INSTALL_FAILED_INSUFFICIENT_STORAGE]'" << "" << false
