@@ -31,10 +31,10 @@ ctest --test-dir build-plain --output-on-failure -R '^tst_soak$'
 # refuses outright; the child only execs adb.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZORVIK_WERROR=ON \
       -DZORVIK_SANITIZE=thread -DZORVIK_SIM_TESTS=OFF
-cmake --build build-tsan -j"$jobs" --target tst_adb tst_appwindow tst_faults
+cmake --build build-tsan -j"$jobs" --target tst_adb tst_installer tst_faults
 export TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/tests/faults/tsan.supp"
 build-tsan/tests/tst_adb concurrentCalls
-build-tsan/tests/tst_appwindow overlappingScansLastCompletionWins
+build-tsan/tests/tst_installer overlappingScansLastCompletionWins
 build-tsan/tests/faults/tst_faults scanDuringInstall neverEndingAdbKeepsTheWindowResponsive
 unset TSAN_OPTIONS
 
