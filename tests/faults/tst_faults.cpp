@@ -17,7 +17,6 @@ using namespace expected;
 
 namespace {
 
-const QString kOneUnit = kHeader + QStringLiteral("S1\tdevice\n");
 const QString kGone = QStringLiteral("error: device 'S1' not found");
 
 // As every completion leaves the window: nothing spins, and the install button is usable
@@ -37,7 +36,6 @@ class TestFaults : public QObject
     Q_OBJECT
 
 private slots:
-    void neverEndingAdbKeepsTheWindowResponsive_data();
     void neverEndingAdbKeepsTheWindowResponsive();
     void installThatCannotWorkChangesNothing_data();
     void installThatCannotWorkChangesNothing();
@@ -45,39 +43,28 @@ private slots:
     void scanDuringInstall();
 };
 
-void TestFaults::neverEndingAdbKeepsTheWindowResponsive_data()
-{
-    QTest::addColumn<QStringList>("hangs");
-    QTest::addColumn<QString>("normally");
-    QTest::newRow("devices") << QStringList{"devices"} << QStringLiteral("printf 'List of devices attached\\nS1\\tdevice\\n'");
-    QTest::newRow("a probe") << probeCalls("S1").at(1) << QStringLiteral("echo HU_L9");
-    QTest::newRow("start-server") << QStringList{"start-server"} << QString();
-}
-
 void TestFaults::neverEndingAdbKeepsTheWindowResponsive()
 {
-    QFETCH(QStringList, hangs);
-    QFETCH(QString, normally);
+    // The model probe of the first scan hangs for as long as "held" exists, so it also ends
+    // should a failing test take the folder with it; later runs answer at once.
     InstallerDriver driver;
-    driver.adb.setListing(kOneUnit);
+    driver.adb.setListing(kHeader + QStringLiteral("S1\tdevice\n"));
     driver.adb.addDevice({"S1"});
-    // The first run hangs for as long as "held" exists, so it also ends should a failing
-    // test take the folder with it; later runs answer at once.
     const QString held = QDir(driver.adb.resourceDir()).filePath(QStringLiteral("held"));
-    driver.adb.replyWithScript(hangs, QStringLiteral("if mkdir \"$R/once\" 2>/dev/null; then touch '%1';"
-                                                     " while [ -e '%1' ]; do sleep 0.05; done; exit 1; fi\n%2")
-                                          .arg(held, normally));
+    driver.adb.replyWithScript(probeCalls("S1").at(1), QStringLiteral("if mkdir \"$R/once\" 2>/dev/null; then touch '%1';"
+                                                                      " while [ -e '%1' ]; do sleep 0.05; done; fi\necho HU_L9")
+                                                           .arg(held));
     QSignalSpy done(driver.app.get(), &AppDelegate::refreshCompleted);
     driver.app->applicationDidFinishLaunching();
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(held), 20000);
     QVERIFY(driver.progressRunning());
 
-    // "Обновить" still works, and its scan comes back while the first one hangs on.
+    // "Обновить" still works, and its scan comes back while the first one hangs on; once
+    // that one ends, it is the last to arrive and its list stands.
     driver.refreshButton()->click();
     QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 20000);
     verifyIdle(driver);
-    QCOMPARE(driver.app->readyDevices().size(), 1);
-    QCOMPARE(driver.app->readyDevices().first().model, QStringLiteral("HU_L9"));
+    QCOMPARE(driver.popupItems().size(), 1);
     QVERIFY(QFile::remove(held));
     QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 20000);
     verifyIdle(driver);
@@ -100,7 +87,7 @@ void TestFaults::installThatCannotWorkChangesNothing()
     QFETCH(QString, fault);
     QFETCH(QString, alert);
     InstallerDriver driver;
-    driver.launchWithOneUnit(kOneUnit);
+    driver.launchWithOneUnit();
     if (fault == u"later")
         QCOMPARE(driver.pressInstall(QStringLiteral("Отмена")).value(0).text, QStringLiteral("Установить Zorvik App?"));
     if (fault == u"vanished") {
@@ -111,14 +98,12 @@ void TestFaults::installThatCannotWorkChangesNothing()
                                      : QDir().mkdir(driver.apkFile()));
     }
     const QStringList before = driver.snapshot();
-    QSignalSpy done(driver.app.get(), &AppDelegate::installCompleted);
     QCOMPARE(driver.pressInstall(QStringLiteral("Продолжить")).value(0).text, alert);
 
     if (fault == u"vanished") {
         // The failed install is the end of it: neither the permission nor the launch is tried.
-        QVERIFY(done.wait(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(driver.badge(), kFailedBadge, 20000);
         QCOMPARE(driver.log(), QStringLiteral("Ошибка установки:\n") + kGone + u'\n');
-        QCOMPARE(driver.badge(), kFailedBadge);
         QCOMPARE(driver.adb.calls(), (QList<QStringList>{{"-s", "S1", "install", "-r", driver.apkFile()}}));
     } else {
         QTest::qWait(100);
@@ -139,7 +124,7 @@ void TestFaults::scanDuringInstall()
 {
     QFETCH(bool, scanEndsFirst);
     InstallerDriver driver;
-    driver.launchWithOneUnit(kOneUnit);
+    driver.launchWithOneUnit();
     const QString slow = QStringLiteral("sleep 3; ");
     driver.adb.replyWithScript({"-s", "S1", "install", "-r", driver.apkFile()},
                                (scanEndsFirst ? slow : QStringLiteral("sleep 0.2; ")) + QStringLiteral("echo Success"));
@@ -148,11 +133,9 @@ void TestFaults::scanDuringInstall()
                                                 + QStringLiteral("printf 'List of devices attached\\nS1\\tdevice\\nS2\\tdevice\\n'"));
     driver.adb.addDevice({"S2"});
 
-    QStringList order;
+    QSignalSpy installed(driver.app.get(), &AppDelegate::installCompleted);
     QStringList seenAtScan;
-    connect(driver.app.get(), &AppDelegate::installCompleted, [&order] { order << QStringLiteral("install"); });
     connect(driver.app.get(), &AppDelegate::refreshCompleted, [&] {
-        order << QStringLiteral("scan");
         seenAtScan = {driver.log(), QString::number(driver.installButton()->isEnabled()),
                       QString::number(driver.popup()->isEnabled()), QString::number(driver.progressRunning())};
     });
@@ -163,8 +146,7 @@ void TestFaults::scanDuringInstall()
         QCOMPARE(driver.pressInstall(QStringLiteral("Продолжить")).size(), 0);
     }
     driver.refreshButton()->click();
-    QTRY_COMPARE_WITH_TIMEOUT(order.size(), 2, 20000);
-    QCOMPARE(order, scanEndsFirst ? (QStringList{"scan", "install"}) : (QStringList{"install", "scan"}));
+    QTRY_VERIFY_WITH_TIMEOUT(installed.count() == 1 && !seenAtScan.isEmpty(), 20000);
     // A scan that ends while the unit is being changed leaves the window busy.
     if (scanEndsFirst)
         QCOMPARE(seenAtScan, (QStringList{QStringLiteral("Устанавливаем Zorvik App…"), "0", "0", "1"}));
@@ -174,18 +156,13 @@ void TestFaults::scanDuringInstall()
     QCOMPARE(driver.popup()->count(), 2);
     QCOMPARE(driver.app->readyDevices().at(0).installed, scanEndsFirst);
     QCOMPARE(driver.installButton()->text(), kCloseTitle);
-    QCOMPARE(driver.steps(), scanEndsFirst ? kDoneSteps : kFoundSteps);
-    QCOMPARE(driver.log(), scanEndsFirst ? QStringLiteral("Готово: Zorvik App обновлён, разрешение на установку APK выдано.")
-                                         : QStringLiteral("Найдено устройств: 2. Выполнена только read-only диагностика."));
     // Install, permission and launch, once and for S1 only: S2 is only read.
-    qsizetype changing = 0;
+    QStringList changed;
     for (const QStringList &call : driver.adb.calls()) {
-        if (call.size() > 1 && !probeCalls(call.at(1)).contains(call)) {
-            QCOMPARE(call.at(1), QStringLiteral("S1"));
-            ++changing;
-        }
+        if (call.size() > 1 && !probeCalls(call.at(1)).contains(call))
+            changed << call.at(1);
     }
-    QCOMPARE(changing, 3);
+    QCOMPARE(changed, (QStringList{"S1", "S1", "S1"}));
 }
 
 QTEST_MAIN(TestFaults)
