@@ -39,22 +39,23 @@ void TestSoak::manyScansLeakNothing()
     driver.launchWithOneUnit();
 
     QSignalSpy done(driver.app.get(), &AppDelegate::refreshCompleted);
-    qsizetype fds = 0;
-    qsizetype threads = 0;
-    qint64 kiB = 0;
-    for (int i = 0; i < scans; ++i) {
-        if (i == warmUp) {
-            // The fake's own log of calls grows with every run; start it afresh. The last
-            // warm-up thread may still be on its way out.
-            driver.adb.clearCalls();
-            QTest::qWait(100);
-            fds = entries("/proc/self/fd");
-            threads = entries("/proc/self/task");
-            kiB = residentKiB();
+    const auto scan = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            driver.refreshButton()->click();
+            if (!done.wait(20000))
+                return false;
         }
-        driver.refreshButton()->click();
-        QVERIFY2(done.wait(20000), qPrintable(QStringLiteral("scan %1 did not come back").arg(i)));
-    }
+        return true;
+    };
+    QVERIFY(scan(warmUp));
+    // The fake's own log of calls grows with every run; start it afresh. The last warm-up
+    // thread may still be on its way out.
+    driver.adb.clearCalls();
+    QTest::qWait(100);
+    const qsizetype fds = entries("/proc/self/fd");
+    const qsizetype threads = entries("/proc/self/task");
+    const qint64 kiB = residentKiB();
+    QVERIFY2(scan(scans - warmUp), "a scan did not come back");
     // Every scan ran to its end: start-server, devices and the unit's eight probes.
     QCOMPARE(driver.adb.calls().size(), (scans - warmUp) * 10);
     QCOMPARE(driver.app->readyDevices().first().model, QStringLiteral("HU_L9"));
