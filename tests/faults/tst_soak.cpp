@@ -32,8 +32,7 @@ void TestSoak::manyScansLeakNothing()
     };
     // A scan of one unit runs ten adb processes: a fifth of the thousand (test.sh asks for
     // fewer under sanitizers) still runs two thousand.
-    const int fromEnvironment = qEnvironmentVariableIntValue("ZORVIK_SOAK_SCANS");
-    const int scans = std::max(10, (fromEnvironment > 0 ? fromEnvironment : 1000) / 5);
+    const int scans = std::max(10, (qEnvironmentVariableIsSet("ZORVIK_SOAK_SCANS") ? qEnvironmentVariableIntValue("ZORVIK_SOAK_SCANS") : 1000) / 5);
     const int warmUp = std::min(50, scans / 10);
     InstallerDriver driver;
     driver.launchWithOneUnit();
@@ -58,7 +57,6 @@ void TestSoak::manyScansLeakNothing()
     QVERIFY2(scan(scans - warmUp), "a scan did not come back");
     // Every scan ran to its end: start-server, devices and the unit's eight probes.
     QCOMPARE(driver.adb.calls().size(), (scans - warmUp) * 10);
-    QCOMPARE(driver.app->readyDevices().first().model, QStringLiteral("HU_L9"));
     // Each scan's thread deletes itself once its completion has been queued.
     QTRY_VERIFY(entries("/proc/self/task") <= threads + 1);
     QCOMPARE_LE(entries("/proc/self/fd"), fds + 2);
