@@ -1,107 +1,119 @@
 #pragma once
 
-// Test harness for end-to-end tests against the real adb and headunit-sim.
-//
-//   AdbServerSandbox adb;                  // private adb server port for this test
-//   SimulatedUnit unit({{"installed", true}});
-//   QVERIFY(adb.connect(unit.port()));
-//   const AdbResult r = adb.runAdb({"-s", unit.serial(), "shell", "wm", "size"});
-//
-// The paths of the real adb and of headunit-sim come from CMake as ZORVIK_REAL_ADB and
-// HEADUNIT_SIM_PATH.
+// The real adb against simulated head units (tools/headunit-sim): make the sandbox first,
+// then the units, so the units end before their server.
 
+#include <QDir>
+#include <QJsonDocument>
 #include <QJsonObject>
-#include <QList>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 struct AdbResult {
-    int exitCode = -1; // -1 when adb could not be started, crashed or timed out
-    QString output;    // standard output and standard error merged, decoded once as UTF-8
+    int exitCode = -1; // also when adb crashed or hung
+    QString output;    // stdout and stderr merged
 };
 
-// An adb server of its own: a free loopback port (never 5037 nor 5555-5585) is put into
-// ANDROID_ADB_SERVER_PORT of this process, so every adb child, the installer's included,
-// talks to this server only. The constructor starts the server; the destructor runs
-// `adb kill-server`, waits until the port is free, removes the server's
-// ~/.android/adb.<port> marker and restores the variable.
-class AdbServerSandbox
-{
-public:
-    AdbServerSandbox();
-    ~AdbServerSandbox();
-    AdbServerSandbox(const AdbServerSandbox &) = delete;
-    AdbServerSandbox &operator=(const AdbServerSandbox &) = delete;
-
-    [[nodiscard]] quint16 serverPort() const { return m_serverPort; }
-
-    // One adb process with these arguments, stdin at EOF, talking to this sandbox's
-    // server even when another sandbox was made later.
-    [[nodiscard]] AdbResult runAdb(const QStringList &arguments, int timeoutMs = 60000) const;
-
-    // `adb connect 127.0.0.1:PORT`. adb exits 0 even when it fails, so the text decides:
-    // true when it says "connected to" (also "already connected to").
-    [[nodiscard]] bool connect(quint16 devicePort) const;
-
-    // The state word `adb devices` shows for serial ("device", "unauthorized", ...),
-    // empty when not listed.
-    [[nodiscard]] QString deviceState(const QString &serial) const;
-    // Polls deviceState until it equals state.
-    [[nodiscard]] bool waitForState(const QString &serial, const QString &state,
-                                    int timeoutMs = 10000) const;
-
-    // Whether something accepts connections on 127.0.0.1:serverPort().
-    [[nodiscard]] bool serverListening() const;
-
-    // Linux: ids of the adb processes started with ANDROID_ADB_SERVER_PORT=serverPort;
-    // empty elsewhere.
-    [[nodiscard]] static QList<qint64> adbProcesses(quint16 serverPort);
-
-    [[nodiscard]] static QString adbPath();
-
-private:
-    quint16 m_serverPort = 0;
-    QByteArray m_previousPort;
-    bool m_hadPreviousPort = false;
-};
-
-// A headunit-sim process with the given profile (see tools/headunit-sim/README.md),
-// listening on a kernel-chosen port, logging to its own temporary directory.
-// The destructor stops it: SIGTERM, then kill after 5 s; when the unit did not end by
-// itself with status 0 it warns "headunit-sim (pid N) did not end cleanly on SIGTERM".
+// A headunit-sim process with this profile on a kernel-chosen port, logging every request.
+// Its destructor warns when the unit did not end cleanly on SIGTERM (a crash or a sanitizer
+// report), which QTest::failOnWarning turns into a failure.
 class SimulatedUnit
 {
 public:
-    explicit SimulatedUnit(const QJsonObject &profile = {});
-    ~SimulatedUnit();
-    SimulatedUnit(const SimulatedUnit &) = delete;
-    SimulatedUnit &operator=(const SimulatedUnit &) = delete;
+    explicit SimulatedUnit(const QJsonObject &profile = {})
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral(HEADUNIT_SIM_PATH),
+                        {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--profile"),
+                         QStringLiteral("/dev/stdin"), QStringLiteral("--log"), m_dir.filePath(QStringLiteral("log.jsonl"))});
+        m_process.write(QJsonDocument(profile).toJson());
+        m_process.closeWriteChannel();
+        // Once it listens the unit prints "PORT 40555"; a bad profile ends it instead.
+        while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
+        }
+        m_port = m_process.readLine().mid(5).trimmed().toUShort();
+    }
 
-    // True once the process runs and its port is known.
-    [[nodiscard]] bool isRunning() const;
-    [[nodiscard]] QString errorString() const { return m_error; }
+    ~SimulatedUnit()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        if (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0)
+            qWarning("headunit-sim did not end cleanly on SIGTERM");
+    }
+
     [[nodiscard]] quint16 port() const { return m_port; }
-    // adb's serial for it: "127.0.0.1:PORT".
-    [[nodiscard]] QString serial() const;
-    [[nodiscard]] qint64 processId() const { return m_processId; }
-    [[nodiscard]] QString logPath() const;
-    // Every line of the service log parsed, in order.
-    [[nodiscard]] QList<QJsonObject> logEntries() const;
+    [[nodiscard]] QString serial() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
-    // SIGTERM (unless it has ended already) and wait; kill if it does not end within 5 s.
-    // True when it ended by itself with status 0 (a clean shutdown). Safe to call again.
-    bool stop();
-
-    [[nodiscard]] static QString simPath();
+    [[nodiscard]] QList<QJsonObject> logEntries() const
+    {
+        QFile file(m_dir.filePath(QStringLiteral("log.jsonl")));
+        QList<QJsonObject> entries;
+        for (const QByteArray &line : (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()).split('\n'))
+            entries << QJsonDocument::fromJson(line).object();
+        return entries.mid(0, entries.size() - 1); // after the last line break
+    }
 
 private:
     QTemporaryDir m_dir;
     QProcess m_process;
-    QString m_error;
     quint16 m_port = 0;
-    qint64 m_processId = 0;
-    bool m_stopped = false;
-    bool m_cleanExit = false;
+};
+
+// An adb server of its own on a port the kernel just handed out. The port goes into this
+// process's ANDROID_ADB_SERVER_PORT, so every adb child, the installer's too, talks to this
+// server, never to the user's on 5037.
+class AdbServerSandbox
+{
+public:
+    AdbServerSandbox()
+    {
+        // Every adb server probes 5555-5585 for emulators.
+        while (m_port == 0 || m_port == 5037 || (m_port >= 5555 && m_port <= 5585)) {
+            QTcpServer probe;
+            if (!probe.listen(QHostAddress::LocalHost))
+                return;
+            m_port = probe.serverPort();
+        }
+        qputenv("ANDROID_ADB_SERVER_PORT", QByteArray::number(m_port));
+        // Taking the port at once keeps a simulated unit from getting it.
+        (void)runAdb({QStringLiteral("start-server")});
+    }
+
+    ~AdbServerSandbox()
+    {
+        (void)runAdb({QStringLiteral("kill-server")});
+        // The server leaves a marker named after its port, and ports here are one-off.
+        QFile::remove(QDir::homePath() + QStringLiteral("/.android/adb.%1").arg(m_port));
+        qunsetenv("ANDROID_ADB_SERVER_PORT");
+    }
+
+    Q_DISABLE_COPY_MOVE(AdbServerSandbox)
+
+    [[nodiscard]] AdbResult runAdb(const QStringList &arguments) const
+    {
+        QProcess adb;
+        adb.setProcessChannelMode(QProcess::MergedChannels);
+        adb.setStandardInputFile(QProcess::nullDevice());
+        adb.start(QStringLiteral(ZORVIK_REAL_ADB), arguments);
+        if (!adb.waitForFinished(60000))
+            adb.kill();
+        const bool ended = adb.exitStatus() == QProcess::NormalExit && adb.error() == QProcess::UnknownError;
+        return {ended ? adb.exitCode() : -1, QString::fromUtf8(adb.readAll())};
+    }
+
+    // adb connect exits 0 whatever happened. An unauthorized unit is listed as soon as it
+    // has refused; a ready one needs its handshake to end first.
+    [[nodiscard]] bool attach(const SimulatedUnit &unit) const
+    {
+        const QString said = runAdb({QStringLiteral("connect"), unit.serial()}).output;
+        return said.startsWith(QStringLiteral("failed to authenticate"))
+               || (said.contains(QStringLiteral("connected to"))
+                   && runAdb({QStringLiteral("-s"), unit.serial(), QStringLiteral("wait-for-device")}).exitCode == 0);
+    }
+
+private:
+    quint16 m_port = 0;
 };
