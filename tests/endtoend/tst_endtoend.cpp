@@ -3,8 +3,9 @@
 // Every test function runs an adb server of its own, never the user's on 5037.
 //
 // The simulator itself is tested only where a fault of its own would show on those roads as
-// a hang or a vague failure: its packet and sync codecs, its flow control, and the push
-// install of an older unit, whose refusal the installer must read from words alone.
+// a hang or a vague failure, or not at all: its packet and sync codecs fed a byte at a time,
+// an answer larger than one packet may carry, and the push install of an older unit, whose
+// refusal exits 0 like its success.
 
 #include "adbpacket.h"
 #include "expecteddigest.h"
@@ -15,35 +16,28 @@
 
 #include <QJsonArray>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QtEndian>
 
-using adbwire::Packet;
-
 namespace {
 
 const QString kDoneBadge = QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА — МОЖНО ЗАКРЫТЬ");
-const QStringList kStreamedInstall{"cmd: install success", "appops: exit 0", "monkey: exit 0"};
+const QStringList kStreamedInstall{"cmd: install success APK", "appops: exit 0", "monkey: exit 0"};
 
 // What the unit was asked after the scan's read-only probes, as "program: outcome"
-// ("pm: exit N" is `pm path`; an older unit's `pm install` logs an install outcome).
+// ("pm: exit N" is `pm path`; an older unit's `pm install` logs an install outcome), with the
+// digest of what it received: "APK" when that was the carried APK byte for byte.
 QStringList changingRequests(const SimulatedUnit &unit)
 {
     QStringList changing;
     for (const QJsonObject &entry : unit.logEntries()) {
         const QString request = entry.value("argv").toArray().at(0).toString() + ": " + entry.value("outcome").toString();
+        const QString received = entry.value("sha256").toString().replace(ZORVIK_EXPECTED_APK_SHA256, "APK");
         if (!request.startsWith("getprop:") && !request.startsWith("wm:") && !request.startsWith("pm: exit"))
-            changing << request;
+            changing << (received.isEmpty() ? request : request + " " + received);
     }
     return changing;
-}
-
-// What an older unit's push install sends before the permission and the launch.
-QStringList pushInstall(const QString &outcome)
-{
-    return {"STAT: absent", "SEND: pushed", "pm: install " + outcome, "rm: exit 0"};
 }
 
 // Puts the real adb where the installer carries its own, then launches the installer.
@@ -61,7 +55,7 @@ class TestEndToEnd : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral("^headunit-sim did not end cleanly"))); }
+    void init() { QTest::failOnWarning("headunit-sim did not end cleanly on SIGTERM"); }
     void roads_data();
     void roads();
     void twoUnitsInstallGoesToTheChosenOne();
@@ -88,6 +82,10 @@ void TestEndToEnd::roads_data()
     const QStringList refused{"Ошибка установки:\n", "Failure [" + incompatible + "]", "●  УСТАНОВКА НЕ ВЫПОЛНЕНА"};
     const QString partly = QStringLiteral("Zorvik App обновлён, но разрешение на установку APK не выдано:\n");
     const QStringList appopsRefused{"appops: exit 255", "monkey: exit 0"};
+    // What an older unit's push install sends before the permission and the launch.
+    const auto pushInstall = [](const QString &outcome) {
+        return QStringList{"STAT: absent", "SEND: pushed APK", "pm: install " + outcome + " APK", "rm: exit 0"};
+    };
 
     QTest::newRow("streamed install") << QJsonObject{} << fresh << kStreamedInstall << done;
     // Its old shell service runs on a terminal: every answer ends in CR LF.
@@ -102,12 +100,12 @@ void TestEndToEnd::roads_data()
     QTest::newRow("updated unit refuses the install")
         << QJsonObject{{"release", "12"}, {"sdk", 32}, {"buildId", "LI_HU_V6.0.0_user"}, {"sizeOverride", "1280x480"},
                        {"densityOverride", 120}, {"installed", true}, {"installFailure", incompatible}}
-        << "LI_AUTO Li Auto HU 8155  ·  SERIAL | ●  МУЛЬТИМЕДИА LI AUTO ГОТОВА | LI_AUTO Li Auto HU 8155 | "
-           "Android 12  ·  API 32 | LI_HU_V6.0.0_user | 1280x480  ·  120 dpi | " + updated
-        << QStringList{"cmd: install failure"} << refused;
+        << QString(ships).replace("11  ·  API 30 | LI_HU_V5.2.1_20240315_user | 1920x720  ·  160",
+                                  "12  ·  API 32 | LI_HU_V6.0.0_user | 1280x480  ·  120") + updated
+        << QStringList{"cmd: install failure APK"} << refused;
     // The package is on the unit, so the app is still started.
     QTest::newRow("permission refused") << QJsonObject{{"appopsFailure", true}} << fresh
-        << QStringList{"cmd: install success"} + appopsRefused << QStringList{partly, "SecurityException", kDoneBadge};
+        << QStringList{"cmd: install success APK"} + appopsRefused << QStringList{partly, "SecurityException", kDoneBadge};
     // An older unit's refusals come with exit status 0: only the words tell.
     QTest::newRow("older unit refuses the install")
         << QJsonObject{{"legacy", true}, {"installed", true}, {"installFailure", incompatible}}
@@ -149,42 +147,30 @@ void TestEndToEnd::roads()
     if (refreshMeanwhile) {
         driver.refresh();
         QVERIFY2(done.isEmpty(), "the install ended before the scan: nothing was tested");
-        QCOMPARE(driver.popupItems(), QStringList{"LI_AUTO Li Auto HU 8155  ·  " + unit.serial()});
         QVERIFY(!driver.installButton()->isEnabled());
         QCOMPARE(driver.log(), "Устанавливаем Zorvik App…");
     }
     QVERIFY(done.wait(60000));
     QCOMPARE(changingRequests(unit), sent);
     QCOMPARE(unit.logEntries().size(), (refreshMeanwhile ? 2 : 1) * 8 + sent.size());
-    QStringList received; // refused or not, the unit got the carried APK byte for byte
-    for (const QJsonObject &entry : unit.logEntries()) {
-        if (entry.value("outcome").toString().startsWith("install "))
-            received << entry.value("sha256").toString();
-        if (entry.value("command").toString().startsWith("appops"))
-            QCOMPARE(entry.value("command").toString(), "appops set ru.zorvik.store REQUEST_INSTALL_PACKAGES allow");
-    }
-    QCOMPARE(received, QStringList{ZORVIK_EXPECTED_APK_SHA256});
     QVERIFY2(driver.log().startsWith(outcome.at(0)) && driver.log().contains(outcome.at(1)), qPrintable(driver.log()));
     QCOMPARE(driver.badge(), outcome.at(2));
-    QCOMPARE(driver.installButton()->text(), outcome.at(2) == kDoneBadge ? "Готово — закрыть установщик" : "Обновить Zorvik App");
-    QVERIFY(driver.installButton()->isEnabled());
+    QCOMPARE(driver.installButton()->isEnabled() ? driver.installButton()->text() : "off",
+             outcome.at(2) == kDoneBadge ? "Готово — закрыть установщик" : "Обновить Zorvik App");
 }
 
 void TestEndToEnd::twoUnitsInstallGoesToTheChosenOne()
 {
     AdbServerSandbox adb;
-    SimulatedUnit first({{"buildId", "FIRST_BUILD"}});
-    SimulatedUnit second({{"buildId", "SECOND_BUILD"}});
+    SimulatedUnit first;
+    SimulatedUnit second;
     QVERIFY(adb.attach(first) && adb.attach(second));
     InstallerDriver driver;
     launchOnRealAdb(driver);
     // The window lists them as adb does; the second one listed is chosen.
-    const QStringList items = driver.popupItems();
-    QCOMPARE(items.size(), 2);
-    const bool secondChosen = items.at(1).endsWith(second.serial());
-    QVERIFY(items.at(0).endsWith((secondChosen ? first : second).serial()));
+    QCOMPARE(driver.popupItems().size(), 2);
+    const bool secondChosen = driver.popupItems().at(1).endsWith(second.serial());
     driver.chooseDevice(1);
-    QCOMPARE(driver.info("build"), secondChosen ? "SECOND_BUILD" : "FIRST_BUILD");
     QSignalSpy done(driver.app.get(), &AppDelegate::installCompleted);
     QCOMPARE(driver.pressInstall("Продолжить").size(), 1);
     QVERIFY(done.wait(60000));
@@ -196,8 +182,7 @@ void TestEndToEnd::simCodecs_data()
 {
     QTest::addColumn<bool>("sync"); // the sync service's requests, else adb packets
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QByteArray>("decoded"); // packets encoded again, or the sync replies
-    QTest::addColumn<bool>("ended");         // a corrupt packet stream, or a sync session over
+    QTest::addColumn<QByteArray>("decoded"); // packets encoded again, or the sync replies; none: corrupt
 
     const QByteArray packets = adbwire::encodePacket({adbwire::Wrte, 7, 3, QByteArray("hello\0world", 11)})
                                + adbwire::encodePacket({adbwire::Okay, 1, 10, {}});
@@ -208,13 +193,13 @@ void TestEndToEnd::simCodecs_data()
     const auto request = [&](const char *id, const QByteArray &data) { return id + u32(data.size()) + data; };
     const auto patched = [&](qsizetype at, char byte) { return QByteArray(packets).replace(at, 1, &byte, 1); };
     const QByteArray path = "/data/local/tmp/a.apk";
-    QTest::newRow("packets") << false << packets << packets << false;
-    QTest::newRow("bad magic") << false << patched(20, 0) << QByteArray() << true;
-    QTest::newRow("payload over 1 MiB") << false << patched(14, 0x20) << QByteArray() << true;
+    QTest::newRow("packets") << false << packets << packets;
+    QTest::newRow("bad magic") << false << patched(20, 0) << QByteArray();
+    QTest::newRow("payload over 1 MiB") << false << patched(14, 0x20) << QByteArray();
     QTest::newRow("push, stat, quit") << true
         << request("SEND", path + ",33188") + request("DATA", "abc") + request("DATA", "de") + "DONE" + u32(1700000000)
                + request("STAT", path) + request("QUIT", {})
-        << "OKAY" + u32(0) + "STAT" + u32(0100644) + u32(5) + u32(1700000000) << true;
+        << "OKAY" + u32(0) + "STAT" + u32(0100644) + u32(5) + u32(1700000000);
 }
 
 void TestEndToEnd::simCodecs()
@@ -222,7 +207,6 @@ void TestEndToEnd::simCodecs()
     QFETCH(bool, sync);
     QFETCH(QByteArray, bytes);
     QFETCH(QByteArray, decoded);
-    QFETCH(bool, ended);
 
     // A byte at a time: a host's packets and requests arrive cut anywhere.
     adbwire::PacketReader reader;
@@ -234,11 +218,12 @@ void TestEndToEnd::simCodecs()
         for (const SyncAnswer &answer : answers)
             out += answer.reply;
         reader.feed(sync ? QByteArray() : QByteArray(1, byte));
-        while (const std::optional<Packet> packet = reader.next())
+        while (const std::optional<adbwire::Packet> packet = reader.next())
             out += adbwire::encodePacket(*packet);
     }
     QCOMPARE(out, decoded);
-    QCOMPARE(sync ? session.isOver() : reader.isCorrupt(), ended);
+    QCOMPARE(reader.isCorrupt(), !sync && decoded.isEmpty());
+    QCOMPARE(session.isOver(), sync);
     QCOMPARE(files.value("/data/local/tmp/a.apk").bytes, sync ? QByteArray("abcde") : QByteArray());
 }
 
@@ -246,34 +231,31 @@ void TestEndToEnd::simThroughRealAdb_data()
 {
     QTest::addColumn<QJsonObject>("profile");
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("head"); // of adb's output
-    QTest::addColumn<QString>("tail");
+    QTest::addColumn<QString>("tail"); // of adb's output, which exits 0
 
     const QStringList install{"install", "-r", ZORVIK_SAMPLE_APK};
     // Without shell_v2 pm's refusal still exits 0: only its words, on a terminal, tell.
-    QTest::newRow("older unit accepts a push install")
-        << QJsonObject{{"legacy", true}} << install << "Performing Push Install\n" << "Success\r\n";
+    QTest::newRow("older unit accepts a push install") << QJsonObject{{"legacy", true}} << install << "Success\r\n";
     QTest::newRow("older unit refuses a push install")
         << QJsonObject{{"legacy", true}, {"installFailure", "INSTALL_FAILED_INSUFFICIENT_STORAGE"}} << install
-        << "Performing Push Install\n" << "Failure [INSTALL_FAILED_INSUFFICIENT_STORAGE]\r\n";
+        << "Failure [INSTALL_FAILED_INSUFFICIENT_STORAGE]\r\n";
     // More than the unit's 256 KiB maximum payload: the answer goes out in acknowledged pieces.
     const QString big(600000, u'x');
     QTest::newRow("answer over the maximum payload") << QJsonObject{{"properties", QJsonObject{{"big", big}}}}
-        << QStringList{"shell", "getprop", "big"} << big << "\n";
+        << QStringList{"shell", "getprop", "big"} << big + "\n";
 }
 
 void TestEndToEnd::simThroughRealAdb()
 {
     QFETCH(QJsonObject, profile);
     QFETCH(QStringList, arguments);
-    QFETCH(QString, head);
     QFETCH(QString, tail);
 
     AdbServerSandbox adb;
     SimulatedUnit unit(profile);
     QVERIFY(adb.attach(unit));
     const AdbResult answer = adb.runAdb(QStringList{"-s", unit.serial()} + arguments);
-    QVERIFY2(answer.output.startsWith(head) && answer.output.endsWith(tail), qPrintable(answer.output.left(200)));
+    QVERIFY2(answer.output.endsWith(tail), qPrintable(answer.output.left(200)));
     QCOMPARE(answer.exitCode, 0);
 }
 

@@ -29,22 +29,20 @@ public:
                          QStringLiteral("/dev/stdin"), QStringLiteral("--log"), m_dir.filePath(QStringLiteral("log.jsonl"))});
         m_process.write(QJsonDocument(profile).toJson());
         m_process.closeWriteChannel();
-        // Once it listens the unit prints "PORT 40555"; a bad profile ends it instead.
-        while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
-        }
+        // Once it listens the unit prints "PORT 40555" in one write; a bad profile ends it instead.
+        m_process.waitForReadyRead(10000);
         m_port = m_process.readLine().mid(5).trimmed().toUShort();
     }
 
     ~SimulatedUnit()
     {
+        // QProcess kills it if it is still there.
         m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        if (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0)
+        if (!m_process.waitForFinished(5000) || m_process.exitStatus() != QProcess::NormalExit
+            || m_process.exitCode() != 0)
             qWarning("headunit-sim did not end cleanly on SIGTERM");
     }
 
-    [[nodiscard]] quint16 port() const { return m_port; }
     [[nodiscard]] QString serial() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
     [[nodiscard]] QList<QJsonObject> logEntries() const
@@ -90,16 +88,14 @@ public:
         qunsetenv("ANDROID_ADB_SERVER_PORT");
     }
 
-    Q_DISABLE_COPY_MOVE(AdbServerSandbox)
-
     [[nodiscard]] AdbResult runAdb(const QStringList &arguments) const
     {
         QProcess adb;
         adb.setProcessChannelMode(QProcess::MergedChannels);
         adb.setStandardInputFile(QProcess::nullDevice());
         adb.start(QStringLiteral(ZORVIK_REAL_ADB), arguments);
-        if (!adb.waitForFinished(60000))
-            adb.kill();
+        // One that hangs is killed when adb goes out of scope.
+        adb.waitForFinished(60000);
         const bool ended = adb.exitStatus() == QProcess::NormalExit && adb.error() == QProcess::UnknownError;
         return {ended ? adb.exitCode() : -1, QString::fromUtf8(adb.readAll())};
     }
