@@ -239,8 +239,8 @@ void TestEndToEnd::simThroughRealAdb_data()
     QTest::newRow("older unit refuses a push install")
         << QJsonObject{{"legacy", true}, {"installFailure", "INSTALL_FAILED_INSUFFICIENT_STORAGE"}} << install
         << "Failure [INSTALL_FAILED_INSUFFICIENT_STORAGE]\r\n";
-    // More than the unit's 256 KiB maximum payload: the answer goes out in acknowledged pieces.
-    const QString big(600000, u'x');
+    // More than adb's 1 MiB maximum payload: the answer goes out in acknowledged pieces.
+    const QString big(1200000, u'x');
     QTest::newRow("answer over the maximum payload") << QJsonObject{{"properties", QJsonObject{{"big", big}}}}
         << QStringList{"shell", "getprop", "big"} << big + "\n";
 }
