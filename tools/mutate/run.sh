@@ -11,7 +11,7 @@ root="$(cd "$here/../.." && pwd)"
 list="$here/faults.txt"
 build="${MUTATE_BUILD_DIR:-$root/build-mutate}"
 jobs="${MUTATE_JOBS:-$(nproc)}"
-export QT_QPA_PLATFORM=offscreen ZORVIK_SOAK_SCANS=50
+export QT_QPA_PLATFORM=offscreen ZORVIK_SOAK_SCANS=20
 
 count=$("$here/mutate.pl" count "$list")
 if [ $# -gt 0 ]; then faults=("$@"); else mapfile -t faults < <(seq 1 "$count"); fi
