@@ -10,7 +10,6 @@
 #include "adbpacket.h"
 #include "expecteddigest.h"
 #include "installerdriver.h"
-#include "shellv2.h"
 #include "simharness.h"
 #include "syncservice.h"
 
@@ -58,7 +57,6 @@ private slots:
     void init() { QTest::failOnWarning("headunit-sim did not end cleanly on SIGTERM"); }
     void roads_data();
     void roads();
-    void twoUnitsInstallGoesToTheChosenOne();
     void simCodecs_data();
     void simCodecs();
     void simThroughRealAdb_data();
@@ -68,18 +66,19 @@ private slots:
 void TestEndToEnd::roads_data()
 {
     QTest::addColumn<QJsonObject>("profile");
+    QTest::addColumn<bool>("twoUnits");       // two alike, the second one listed chosen
     QTest::addColumn<QString>("shown");       // the window after the launch, SERIAL for the unit's
     QTest::addColumn<QStringList>("sent");    // what the install sent after the scan; none: no install
     QTest::addColumn<QStringList>("outcome"); // the log's head, adb's words in it, the badge
 
-    const QString ships = QStringLiteral("LI_AUTO Li Auto HU 8155  ·  SERIAL | ●  МУЛЬТИМЕДИА LI AUTO ГОТОВА | "
-        "LI_AUTO Li Auto HU 8155 | Android 11  ·  API 30 | LI_HU_V5.2.1_20240315_user | 1920x720  ·  160 dpi | ");
+    const QString item = QStringLiteral("LI_AUTO Li Auto HU 8155  ·  SERIAL");
+    const QString ships = item + " | ●  МУЛЬТИМЕДИА LI AUTO ГОТОВА | "
+        "LI_AUTO Li Auto HU 8155 | Android 11  ·  API 30 | LI_HU_V5.2.1_20240315_user | 1920x720  ·  160 dpi | ";
     const QString fresh = ships + "Не установлен | Установить Zorvik App";
     const QString updated = "Установлен — будет обновлён | Обновить Zorvik App";
     const QString incompatible = QStringLiteral("INSTALL_FAILED_UPDATE_INCOMPATIBLE: Package ru.zorvik.store "
                                                 "signatures do not match previously installed version; ignoring!");
     const QStringList done{"Готово: Zorvik App обновлён, разрешение на установку APK выдано.", "", kDoneBadge};
-    const QStringList refused{"Ошибка установки:\n", "Failure [" + incompatible + "]", "●  УСТАНОВКА НЕ ВЫПОЛНЕНА"};
     const QString partly = QStringLiteral("Zorvik App обновлён, но разрешение на установку APK не выдано:\n");
     const QStringList appopsRefused{"appops: exit 255", "monkey: exit 0"};
     // What an older unit's push install sends before the permission and the launch.
@@ -87,34 +86,27 @@ void TestEndToEnd::roads_data()
         return QStringList{"STAT: absent", "SEND: pushed APK", "pm: install " + outcome + " APK", "rm: exit 0"};
     };
 
-    QTest::newRow("streamed install") << QJsonObject{} << fresh << kStreamedInstall << done;
-    // Its old shell service runs on a terminal: every answer ends in CR LF.
-    QTest::newRow("Android 6 unit, push install")
-        << QJsonObject{{"legacy", true}, {"release", "6.0.1"}, {"sdk", 23}, {"installed", true}}
-        << QString(ships).replace("Android 11  ·  API 30", "Android 6.0.1  ·  API 23") + updated
-        << pushInstall("success") + kStreamedInstall.mid(1) << done;
+    QTest::newRow("streamed install") << QJsonObject{} << false << fresh << kStreamedInstall << done;
+    QTest::newRow("two units") << QJsonObject{} << true << item + ", " + fresh << kStreamedInstall << done;
     // The install's answer waits long enough for a whole scan to run and end meanwhile.
     QTest::newRow("refresh during the install")
-        << QJsonObject{{"installDelayMs", 4000}} << fresh << kStreamedInstall << done;
-    // The overrides are the values in effect: the last line of "wm size" / "wm density".
-    QTest::newRow("updated unit refuses the install")
-        << QJsonObject{{"release", "12"}, {"sdk", 32}, {"buildId", "LI_HU_V6.0.0_user"}, {"sizeOverride", "1280x480"},
-                       {"densityOverride", 120}, {"installed", true}, {"installFailure", incompatible}}
-        << QString(ships).replace("11  ·  API 30 | LI_HU_V5.2.1_20240315_user | 1920x720  ·  160",
-                                  "12  ·  API 32 | LI_HU_V6.0.0_user | 1280x480  ·  120") + updated
-        << QStringList{"cmd: install failure APK"} << refused;
+        << QJsonObject{{"installDelayMs", 4000}} << false << fresh << kStreamedInstall << done;
     // The package is on the unit, so the app is still started.
-    QTest::newRow("permission refused") << QJsonObject{{"appopsFailure", true}} << fresh
+    QTest::newRow("permission refused") << QJsonObject{{"appopsFailure", true}} << false << fresh
         << QStringList{"cmd: install success APK"} + appopsRefused << QStringList{partly, "SecurityException", kDoneBadge};
-    // An older unit's refusals come with exit status 0: only the words tell.
-    QTest::newRow("older unit refuses the install")
-        << QJsonObject{{"legacy", true}, {"installed", true}, {"installFailure", incompatible}}
-        << ships + updated << pushInstall("failure") << refused;
-    QTest::newRow("older unit refuses the permission") << QJsonObject{{"legacy", true}, {"appopsFailure", true}}
-        << fresh << pushInstall("success") + appopsRefused
+    // Its old shell service runs on a terminal, so every answer ends in CR LF, and its refusals
+    // come with exit status 0: only the words tell.
+    QTest::newRow("Android 6 unit refuses the permission")
+        << QJsonObject{{"legacy", true}, {"release", "6.0.1"}, {"sdk", 23}, {"installed", true}, {"appopsFailure", true}}
+        << false        << QString(ships).replace("Android 11  ·  API 30", "Android 6.0.1  ·  API 23") + updated
+        << pushInstall("success") + appopsRefused
         << QStringList{partly, "Error: Unknown operation string: REQUEST_INSTALL_PACKAGES", kDoneBadge};
+    QTest::newRow("older unit refuses the install")
+        << QJsonObject{{"legacy", true}, {"installed", true}, {"installFailure", incompatible}} << false
+        << ships + updated << pushInstall("failure")
+        << QStringList{"Ошибка установки:\n", "Failure [" + incompatible + "]", "●  УСТАНОВКА НЕ ВЫПОЛНЕНА"};
     // Nothing is asked of a unit that has not allowed debugging.
-    QTest::newRow("unauthorized unit") << QJsonObject{{"unauthorized", true}}
+    QTest::newRow("unauthorized unit") << QJsonObject{{"unauthorized", true}} << false
         << "Нужно подтвердить USB-отладку | ●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ | — | — | — | — | — | off"
         << QStringList() << QStringList();
 }
@@ -122,24 +114,29 @@ void TestEndToEnd::roads_data()
 void TestEndToEnd::roads()
 {
     QFETCH(QJsonObject, profile);
+    QFETCH(bool, twoUnits);
     QFETCH(QString, shown);
     QFETCH(QStringList, sent);
     QFETCH(QStringList, outcome);
 
     AdbServerSandbox adb;
     SimulatedUnit unit(profile);
-    QVERIFY(adb.attach(unit));
+    SimulatedUnit twin(profile); // listed beside it on the two-unit road only
+    QVERIFY(adb.attach(unit) && (!twoUnits || adb.attach(twin)));
     InstallerDriver driver;
     launchOnRealAdb(driver);
     QStringList seen{driver.popupItems().join(", "), driver.badge()};
     for (const char *key : {"model", "android", "build", "screen", "installed"})
         seen << driver.info(key);
     seen << (driver.installButton()->isEnabled() ? driver.installButton()->text() : "off");
-    QCOMPARE(seen.join(" | ").replace(unit.serial(), "SERIAL"), shown);
-    // A scan reads five properties, two wm answers and pm path; an unauthorized unit, nothing.
-    QCOMPARE(unit.logEntries().size(), sent.isEmpty() ? 0 : 8);
+    QCOMPARE(seen.join(" | ").replace(unit.serial(), "SERIAL").replace(twin.serial(), "SERIAL"), shown);
     if (sent.isEmpty())
         return;
+    // adb lists the units in an order of its own; the second one listed is chosen.
+    if (twoUnits)
+        driver.chooseDevice(1);
+    const bool twinChosen = twoUnits && driver.popupItems().at(1).endsWith(twin.serial());
+    const SimulatedUnit &chosen = twinChosen ? twin : unit;
 
     // The question asks for what the button offers: to install, or to update.
     const QString question = driver.installButton()->text() + "?";
@@ -153,31 +150,14 @@ void TestEndToEnd::roads()
         QCOMPARE(driver.log(), "Устанавливаем Zorvik App…");
     }
     QVERIFY(done.wait(60000));
-    QCOMPARE(changingRequests(unit), sent);
-    QCOMPARE(unit.logEntries().size(), (refreshMeanwhile ? 2 : 1) * 8 + sent.size());
+    QCOMPARE(changingRequests(chosen), sent);
+    QCOMPARE(changingRequests(twinChosen ? unit : twin), QStringList());
+    // A scan reads five properties, two wm answers and pm path.
+    QCOMPARE(chosen.logEntries().size(), (refreshMeanwhile ? 2 : 1) * 8 + sent.size());
     QVERIFY2(driver.log().startsWith(outcome.at(0)) && driver.log().contains(outcome.at(1)), qPrintable(driver.log()));
     QCOMPARE(driver.badge(), outcome.at(2));
     QCOMPARE(driver.installButton()->isEnabled() ? driver.installButton()->text() : "off",
              outcome.at(2) == kDoneBadge ? "Готово — закрыть установщик" : "Обновить Zorvik App");
-}
-
-void TestEndToEnd::twoUnitsInstallGoesToTheChosenOne()
-{
-    AdbServerSandbox adb;
-    SimulatedUnit first;
-    SimulatedUnit second;
-    QVERIFY(adb.attach(first) && adb.attach(second));
-    InstallerDriver driver;
-    launchOnRealAdb(driver);
-    // The window lists them as adb does; the second one listed is chosen.
-    QCOMPARE(driver.popupItems().size(), 2);
-    const bool secondChosen = driver.popupItems().at(1).endsWith(second.serial());
-    driver.chooseDevice(1);
-    QSignalSpy done(driver.app.get(), &AppDelegate::installCompleted);
-    QCOMPARE(driver.pressInstall("Продолжить").size(), 1);
-    QVERIFY(done.wait(60000));
-    QCOMPARE(changingRequests(secondChosen ? second : first), kStreamedInstall);
-    QCOMPARE(changingRequests(secondChosen ? first : second), QStringList());
 }
 
 void TestEndToEnd::simCodecs_data()
@@ -236,7 +216,6 @@ void TestEndToEnd::simThroughRealAdb_data()
 
     const QStringList install{"install", "-r", ZORVIK_SAMPLE_APK};
     // Without shell_v2 pm's refusal still exits 0: only its words, on a terminal, tell.
-    QTest::newRow("older unit accepts a push install") << QJsonObject{{"legacy", true}} << install << "Success\r\n";
     QTest::newRow("older unit refuses a push install")
         << QJsonObject{{"legacy", true}, {"installFailure", "INSTALL_FAILED_INSUFFICIENT_STORAGE"}} << install
         << "Failure [INSTALL_FAILED_INSUFFICIENT_STORAGE]\r\n";

@@ -24,9 +24,7 @@ public:
     explicit SimulatedUnit(const QJsonObject &profile = {})
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral(HEADUNIT_SIM_PATH),
-                        {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--profile"),
-                         QStringLiteral("/dev/stdin"), QStringLiteral("--log"), m_dir.filePath(QStringLiteral("log.jsonl"))});
+        m_process.start(HEADUNIT_SIM_PATH, {"--port", "0", "--profile", "/dev/stdin", "--log", m_dir.filePath("log.jsonl")});
         m_process.write(QJsonDocument(profile).toJson());
         m_process.closeWriteChannel();
         // Once it listens the unit prints "PORT 40555" in one write; a bad profile ends it instead.
@@ -104,10 +102,9 @@ public:
     // has refused; a ready one needs its handshake to end first.
     [[nodiscard]] bool attach(const SimulatedUnit &unit) const
     {
-        const QString said = runAdb({QStringLiteral("connect"), unit.serial()}).output;
-        return said.startsWith(QStringLiteral("failed to authenticate"))
-               || (said.contains(QStringLiteral("connected to"))
-                   && runAdb({QStringLiteral("-s"), unit.serial(), QStringLiteral("wait-for-device")}).exitCode == 0);
+        const QString said = runAdb({"connect", unit.serial()}).output;
+        return said.startsWith("failed to authenticate")
+               || (said.contains("connected to") && runAdb({"-s", unit.serial(), "wait-for-device"}).exitCode == 0);
     }
 
 private:
