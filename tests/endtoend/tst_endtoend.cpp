@@ -21,9 +21,6 @@
 
 namespace {
 
-const QString kDoneBadge = QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА — МОЖНО ЗАКРЫТЬ");
-const QStringList kStreamedInstall{"cmd: install success APK", "appops: exit 0", "monkey: exit 0"};
-
 // What the unit was asked after the scan's read-only probes, as "program: outcome"
 // ("pm: exit N" is `pm path`; an older unit's `pm install` logs an install outcome), with the
 // digest of what it received: "APK" when that was the carried APK byte for byte.
@@ -37,14 +34,6 @@ QStringList changingRequests(const SimulatedUnit &unit)
             changing << (received.isEmpty() ? request : request + " " + received);
     }
     return changing;
-}
-
-// Puts the real adb where the installer carries its own, then launches the installer.
-void launchOnRealAdb(InstallerDriver &driver)
-{
-    const QString carried = QDir(driver.adb.resourceDir()).filePath("adb");
-    QVERIFY(QFile::remove(carried) && QFile::link(ZORVIK_REAL_ADB, carried));
-    driver.launch();
 }
 
 } // namespace
@@ -78,7 +67,9 @@ void TestEndToEnd::roads_data()
     const QString updated = "Установлен — будет обновлён | Обновить Zorvik App";
     const QString incompatible = QStringLiteral("INSTALL_FAILED_UPDATE_INCOMPATIBLE: Package ru.zorvik.store "
                                                 "signatures do not match previously installed version; ignoring!");
-    const QStringList done{"Готово: Zorvik App обновлён, разрешение на установку APK выдано.", "", kDoneBadge};
+    const QString doneBadge = QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА — МОЖНО ЗАКРЫТЬ");
+    const QStringList done{"Готово: Zorvik App обновлён, разрешение на установку APK выдано.", "", doneBadge};
+    const QStringList streamedInstall{"cmd: install success APK", "appops: exit 0", "monkey: exit 0"};
     const QString partly = QStringLiteral("Zorvik App обновлён, но разрешение на установку APK не выдано:\n");
     const QStringList appopsRefused{"appops: exit 255", "monkey: exit 0"};
     // What an older unit's push install sends before the permission and the launch.
@@ -86,21 +77,21 @@ void TestEndToEnd::roads_data()
         return QStringList{"STAT: absent", "SEND: pushed APK", "pm: install " + outcome + " APK", "rm: exit 0"};
     };
 
-    QTest::newRow("streamed install") << QJsonObject{} << false << fresh << kStreamedInstall << done;
-    QTest::newRow("two units") << QJsonObject{} << true << item + ", " + fresh << kStreamedInstall << done;
+    QTest::newRow("two units") << QJsonObject{} << true << item + ", " + fresh << streamedInstall << done;
     // The install's answer waits long enough for a whole scan to run and end meanwhile.
     QTest::newRow("refresh during the install")
-        << QJsonObject{{"installDelayMs", 4000}} << false << fresh << kStreamedInstall << done;
+        << QJsonObject{{"installDelayMs", 4000}} << false << fresh << streamedInstall << done;
     // The package is on the unit, so the app is still started.
     QTest::newRow("permission refused") << QJsonObject{{"appopsFailure", true}} << false << fresh
-        << QStringList{"cmd: install success APK"} + appopsRefused << QStringList{partly, "SecurityException", kDoneBadge};
+        << QStringList{"cmd: install success APK"} + appopsRefused
+        << QStringList{partly, "SecurityException", doneBadge};
     // Its old shell service runs on a terminal, so every answer ends in CR LF, and its refusals
     // come with exit status 0: only the words tell.
     QTest::newRow("Android 6 unit refuses the permission")
-        << QJsonObject{{"legacy", true}, {"release", "6.0.1"}, {"sdk", 23}, {"installed", true}, {"appopsFailure", true}}
-        << false        << QString(ships).replace("Android 11  ·  API 30", "Android 6.0.1  ·  API 23") + updated
+        << QJsonObject{{"legacy", true}, {"release", "6.0.1"}, {"sdk", 23}, {"appopsFailure", true}}
+        << false << QString(fresh).replace("Android 11  ·  API 30", "Android 6.0.1  ·  API 23")
         << pushInstall("success") + appopsRefused
-        << QStringList{partly, "Error: Unknown operation string: REQUEST_INSTALL_PACKAGES", kDoneBadge};
+        << QStringList{partly, "Error: Unknown operation string: REQUEST_INSTALL_PACKAGES", doneBadge};
     QTest::newRow("older unit refuses the install")
         << QJsonObject{{"legacy", true}, {"installed", true}, {"installFailure", incompatible}} << false
         << ships + updated << pushInstall("failure")
@@ -124,7 +115,10 @@ void TestEndToEnd::roads()
     SimulatedUnit twin(profile); // listed beside it on the two-unit road only
     QVERIFY(adb.attach(unit) && (!twoUnits || adb.attach(twin)));
     InstallerDriver driver;
-    launchOnRealAdb(driver);
+    // The real adb goes where the installer carries its own.
+    const QString carried = QDir(driver.adb.resourceDir()).filePath("adb");
+    QVERIFY(QFile::remove(carried) && QFile::link(ZORVIK_REAL_ADB, carried));
+    driver.launch();
     QStringList seen{driver.popupItems().join(", "), driver.badge()};
     for (const char *key : {"model", "android", "build", "screen", "installed"})
         seen << driver.info(key);
@@ -147,7 +141,6 @@ void TestEndToEnd::roads()
         driver.refresh();
         QVERIFY2(done.isEmpty(), "the install ended before the scan: nothing was tested");
         QVERIFY(!driver.installButton()->isEnabled());
-        QCOMPARE(driver.log(), "Устанавливаем Zorvik App…");
     }
     QVERIFY(done.wait(60000));
     QCOMPARE(changingRequests(chosen), sent);
@@ -156,8 +149,6 @@ void TestEndToEnd::roads()
     QCOMPARE(chosen.logEntries().size(), (refreshMeanwhile ? 2 : 1) * 8 + sent.size());
     QVERIFY2(driver.log().startsWith(outcome.at(0)) && driver.log().contains(outcome.at(1)), qPrintable(driver.log()));
     QCOMPARE(driver.badge(), outcome.at(2));
-    QCOMPARE(driver.installButton()->isEnabled() ? driver.installButton()->text() : "off",
-             outcome.at(2) == kDoneBadge ? "Готово — закрыть установщик" : "Обновить Zorvik App");
 }
 
 void TestEndToEnd::simCodecs_data()

@@ -24,7 +24,8 @@ public:
     explicit SimulatedUnit(const QJsonObject &profile = {})
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(HEADUNIT_SIM_PATH, {"--port", "0", "--profile", "/dev/stdin", "--log", m_dir.filePath("log.jsonl")});
+        m_process.start(HEADUNIT_SIM_PATH,
+                        {"--port", "0", "--profile", "/dev/stdin", "--log", m_dir.filePath("log.jsonl")});
         m_process.write(QJsonDocument(profile).toJson());
         m_process.closeWriteChannel();
         // Once it listens the unit prints "PORT 40555" in one write; a bad profile ends it instead.
