@@ -64,7 +64,6 @@ void TestEndToEnd::roads_data()
     const QString ships = item + " | ●  МУЛЬТИМЕДИА LI AUTO ГОТОВА | "
         "LI_AUTO Li Auto HU 8155 | Android 11  ·  API 30 | LI_HU_V5.2.1_20240315_user | 1920x720  ·  160 dpi | ";
     const QString fresh = ships + "Не установлен | Установить Zorvik App";
-    const QString updated = "Установлен — будет обновлён | Обновить Zorvik App";
     const QString incompatible = QStringLiteral("INSTALL_FAILED_UPDATE_INCOMPATIBLE: Package ru.zorvik.store "
                                                 "signatures do not match previously installed version; ignoring!");
     const QString doneBadge = QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА — МОЖНО ЗАКРЫТЬ");
@@ -94,7 +93,7 @@ void TestEndToEnd::roads_data()
         << QStringList{partly, "Error: Unknown operation string: REQUEST_INSTALL_PACKAGES", doneBadge};
     QTest::newRow("older unit refuses the install")
         << QJsonObject{{"legacy", true}, {"installed", true}, {"installFailure", incompatible}} << false
-        << ships + updated << pushInstall("failure")
+        << ships + "Установлен — будет обновлён | Обновить Zorvik App" << pushInstall("failure")
         << QStringList{"Ошибка установки:\n", "Failure [" + incompatible + "]", "●  УСТАНОВКА НЕ ВЫПОЛНЕНА"};
     // Nothing is asked of a unit that has not allowed debugging.
     QTest::newRow("unauthorized unit") << QJsonObject{{"unauthorized", true}} << false
@@ -196,7 +195,6 @@ void TestEndToEnd::simCodecs()
     }
     QCOMPARE(out, decoded);
     QCOMPARE(sync ? session.isOver() : reader.isCorrupt(), sync || decoded.isEmpty());
-    QCOMPARE(files.value("/data/local/tmp/a.apk").bytes, sync ? QByteArray("abcde") : QByteArray());
 }
 
 void TestEndToEnd::simThroughRealAdb_data()
