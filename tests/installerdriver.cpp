@@ -7,15 +7,12 @@
 #include <QTest>
 #include <QTimer>
 
-QString builtApk()
-{
-    return QStringLiteral(ZORVIK_BUILT_APK);
-}
+#include <algorithm>
 
 InstallerDriver::InstallerDriver(bool withApk, std::optional<QString> expectedDigest)
 {
     if (withApk)
-        QFile::copy(builtApk(), apkFile());
+        QFile::copy(QStringLiteral(ZORVIK_BUILT_APK), apkFile());
     app = std::make_unique<AppDelegate>(AppDelegate::TestSetup{adb.resourceDir(), std::move(expectedDigest)});
 }
 
@@ -63,21 +60,20 @@ QStringList InstallerDriver::steps() const
     return texts;
 }
 
-QList<InstallerDriver::Alert> InstallerDriver::answerAlerts(const QString &answer, const std::function<void()> &action)
+QStringList InstallerDriver::answerAlerts(const QString &answer, const std::function<void()> &action)
 {
-    QList<Alert> alerts;
+    QStringList alerts;
     // An alert runs its own event loop inside `action`; a timer answers it from there.
     QTimer answerer;
     QObject::connect(&answerer, &QTimer::timeout, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
-        alerts << Alert{box->text(), {}};
-        for (QAbstractButton *button : box->buttons())
-            alerts.last().buttons << button->text();
-        const qsizetype chosen = alerts.last().buttons.indexOf(answer);
-        if (chosen >= 0)
-            box->buttons().at(chosen)->click();
+        alerts << box->text();
+        const QList<QAbstractButton *> buttons = box->buttons();
+        const auto chosen = std::ranges::find(buttons, answer, &QAbstractButton::text);
+        if (chosen != buttons.end())
+            (*chosen)->click();
         else
             QTest::keyClick(box, Qt::Key_Escape);
     });
@@ -86,7 +82,7 @@ QList<InstallerDriver::Alert> InstallerDriver::answerAlerts(const QString &answe
     return alerts;
 }
 
-QList<InstallerDriver::Alert> InstallerDriver::pressInstall(const QString &answer)
+QStringList InstallerDriver::pressInstall(const QString &answer)
 {
     return answerAlerts(answer, [this] { installButton()->click(); });
 }

@@ -50,21 +50,12 @@ public:
     [[nodiscard]] QStringList steps() const;
     [[nodiscard]] bool progressRunning() const { return isProgressRunning(child<QProgressBar>(QStringLiteral("progress"))); }
 
-    // One alert as the user saw it.
-    struct Alert
-    {
-        QString text;
-        QStringList buttons;
-    };
     // Runs `action` and answers every alert that comes up meanwhile: with the button titled
-    // `answer`, or with Escape when `answer` is empty. Returns the alerts shown.
-    QList<Alert> answerAlerts(const QString &answer, const std::function<void()> &action);
+    // `answer`, or with Escape when `answer` is empty. Returns the texts of the alerts shown.
+    QStringList answerAlerts(const QString &answer, const std::function<void()> &action);
     // Presses the install button and answers its alerts so.
-    QList<Alert> pressInstall(const QString &answer);
+    QStringList pressInstall(const QString &answer);
 
     // Everything a person sees on the window, for "nothing changed" checks.
     [[nodiscard]] QStringList snapshot() const;
 };
-
-// The carried APK that the build put into its resource directory.
-[[nodiscard]] QString builtApk();

@@ -12,8 +12,6 @@ namespace expected {
 inline const QString kHeader = QStringLiteral("List of devices attached\n");
 inline const QString kCloseTitle = QStringLiteral("Готово — закрыть установщик");
 inline const QString kFailedBadge = QStringLiteral("●  УСТАНОВКА НЕ ВЫПОЛНЕНА");
-inline const QStringList kStartSteps{QStringLiteral("1   Найдём экран"), QStringLiteral("2   Проверим систему"),
-                                     QStringLiteral("3   Установим Zorvik App")};
 inline const QStringList kFoundSteps{QStringLiteral("✓   Найдём экран"), QStringLiteral("✓   Проверим систему"),
                                      QStringLiteral("3   Установим Zorvik App")};
 inline const QStringList kDoneSteps{QStringLiteral("✓   Найдём экран"), QStringLiteral("✓   Проверим систему"),
