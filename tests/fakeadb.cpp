@@ -69,8 +69,8 @@ void FakeAdb::writeRules() const
 
 void FakeAdb::addDevice(const Device &device)
 {
-    const QStringList answers{device.manufacturer, device.model, device.release, device.sdk,
-                              device.build, device.wmSize, device.wmDensity, device.pmPath};
+    const QStringList answers{device.manufacturer, device.model, "11", "30", "LI_OS_5.2.1",
+                              "Physical size: 1920x720", "Physical density: 160", device.pmPath};
     const QList<QStringList> probes = probeCalls(device.serial);
     for (qsizetype i = 0; i < probes.size(); ++i)
         reply(probes.at(i), answers.at(i) + u'\n', i == 7 && device.pmPath.isEmpty() ? 1 : 0);
