@@ -50,8 +50,9 @@ struct Scene
         FakeAdb::Device unit{kSerial};
         unit.manufacturer = QStringLiteral("LI_AUTO");
         unit.model = QStringLiteral("LI L9 HU");
-        unit.build = QStringLiteral("LI_OS_5.2.1.2310");
         adb.addDevice(unit);
+        // The build number the screenshots have always shown (a later reply replaces the fake's).
+        adb.reply(probeCalls(kSerial).at(4), QStringLiteral("LI_OS_5.2.1.2310\n"));
     }
 
     bool launch(bool waitForScan = true)
