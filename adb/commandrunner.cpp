@@ -2,9 +2,16 @@
 
 #include "textrules.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QStringDecoder>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+#endif
 
 namespace adb {
 
@@ -29,7 +36,47 @@ std::optional<QString> decodeUtf8Strict(const QByteArray &bytes)
     return text;
 }
 
-CommandResult run(const QString &resourceDir, const QStringList &arguments)
+void bindChildToParent(QProcess &process)
+{
+#ifdef Q_OS_LINUX
+    // The installer ends with _Exit and waits for no worker, so nothing else would end a
+    // child that still runs: the kernel does it for us when the starting thread goes.
+    const pid_t parent = getpid();
+    process.setChildProcessModifier([parent] {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)   // the parent went before the request took hold
+            _exit(127);
+    });
+#else
+    (void)process;
+#endif
+}
+
+namespace {
+
+// Waits for the child in slices, so that a stop flag or a time limit is seen in time.
+// Returns whether the child ended by itself.
+bool waitWithin(QProcess &process, const RunLimits &limits)
+{
+    QDeadlineTimer deadline(limits.timeLimitMs ? *limits.timeLimitMs : -1);
+    while (!process.waitForFinished(25)) {
+        if (process.state() == QProcess::NotRunning)
+            return true;
+        if (deadline.hasExpired() || (limits.stop && limits.stop->load())) {
+            process.terminate();
+            if (!process.waitForFinished(500)) {
+                process.kill();
+                process.waitForFinished(-1);
+            }
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+CommandResult run(const QString &resourceDir, const QStringList &arguments, const RunLimits &limits)
 {
     QProcess process;
     process.setProgram(adbPath(resourceDir));
@@ -39,17 +86,22 @@ CommandResult run(const QString &resourceDir, const QStringList &arguments)
     // Nothing is ever written to adb's stdin. Giving it /dev/null rather than our own stdin
     // keeps "adb shell" from reading keystrokes when the installer was started from a terminal.
     process.setStandardInputFile(QProcess::nullDevice());
+    bindChildToParent(process);
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted(-1))
         return {-1, process.errorString()};
 
-    // waitForFinished keeps draining the pipe while it waits, so a child that prints far
-    // more than a pipe holds still runs to its end.
-    process.waitForFinished(-1);
+    // Waiting keeps draining the pipe, so a child that prints far more than a pipe holds
+    // still runs to its end.
+    bool ended = true;
+    if (limits.timeLimitMs || limits.stop)
+        ended = waitWithin(process, limits);
+    else
+        process.waitForFinished(-1);
     const QByteArray bytes = process.readAll();
     // A child killed by a signal has no exit code of its own; report it as a failure.
-    const qint32 status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return {status, decodeUtf8Strict(bytes).value_or(QString())};
+    const qint32 status = ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return {status, decodeUtf8Strict(bytes).value_or(QString()), !ended};
 }
 
 QString shell(const QString &resourceDir, const QString &serial, const QStringList &words)

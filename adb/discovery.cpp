@@ -38,9 +38,11 @@ void probeDevice(const QString &resourceDir, DeviceInfo &device)
     device.installed = !shell(resourceDir, serial, {QStringLiteral("pm"), QStringLiteral("path"), kPackageId}).isEmpty();
 }
 
-ScanResult scanDevices(const QString &resourceDir)
+ScanResult scanDevices(const QString &resourceDir, const std::function<void()> &serverStarted)
 {
     (void)run(resourceDir, {QStringLiteral("start-server")});
+    if (serverStarted)
+        serverStarted();
     ScanResult result;
     result.listed = parseDeviceListing(run(resourceDir, {QStringLiteral("devices")}).output);
     for (const DeviceInfo &row : std::as_const(result.listed)) {
@@ -54,9 +56,20 @@ ScanResult scanDevices(const QString &resourceDir)
 }
 
 void startScan(QObject *context, const QString &resourceDir,
-               std::function<void(const DeviceList &, const DeviceList &)> completion)
+               std::function<void(const DeviceList &, const DeviceList &)> completion,
+               std::function<void()> serverStarted)
 {
-    runInBackground(context, [resourceDir] { return scanDevices(resourceDir); },
+    auto announce = [guard = QPointer<QObject>(context), serverStarted = std::move(serverStarted)] {
+        if (!serverStarted)
+            return;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [guard, serverStarted] {
+                if (guard)
+                    serverStarted();
+            },
+            Qt::QueuedConnection);
+    };
+    runInBackground(context, [resourceDir, announce] { return scanDevices(resourceDir, announce); },
                     [completion = std::move(completion)](const ScanResult &result) {
                         completion(result.ready, result.listed);
                     });

@@ -37,12 +37,16 @@ struct ScanResult
 void probeDevice(const QString &resourceDir, DeviceInfo &device);
 
 // The whole scan, on the calling thread: "start-server", "devices", then the probes of
-// every ready device in listing order. Never changes anything on a device.
-[[nodiscard]] ScanResult scanDevices(const QString &resourceDir);
+// every ready device in listing order. Never changes anything on a device. `serverStarted`,
+// if given, is called as soon as "start-server" has returned.
+[[nodiscard]] ScanResult scanDevices(const QString &resourceDir,
+                                     const std::function<void()> &serverStarted = {});
 
 // Runs scanDevices on a background thread and queues `completion` onto the thread of
-// `context` with both lists in one call.
+// `context` with both lists in one call; `serverStarted`, if given, is queued there too,
+// as soon as adb's server runs.
 void startScan(QObject *context, const QString &resourceDir,
-               std::function<void(const DeviceList &ready, const DeviceList &listed)> completion);
+               std::function<void(const DeviceList &ready, const DeviceList &listed)> completion,
+               std::function<void()> serverStarted = {});
 
 } // namespace adb

@@ -6,6 +6,7 @@
 #include "expecteddigest.h"
 #include "installerwindow.h"
 #include "steprules.h"
+#include "trackdevices.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -15,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QWidget>
 
 namespace {
@@ -53,7 +55,9 @@ AppDelegate::AppDelegate()
 
 AppDelegate::AppDelegate(const TestSetup &setup)
     : expectedApkSha256(setup.expectedApkSha256.value_or(QStringLiteral(ZORVIK_EXPECTED_APK_SHA256))),
-      m_resourceDirForTests(setup.resourceDir)
+      m_resourceDirForTests(setup.resourceDir),
+      m_watchDevices(setup.watchDevices),
+      m_lostUnitLimitMs(setup.lostUnitLimitMs)
 {
 }
 
@@ -73,7 +77,43 @@ QString AppDelegate::resourceDir() const
 void AppDelegate::applicationDidFinishLaunching()
 {
     buildWindow();
-    refreshDevices();
+    lostUnitTimer = new QTimer(this);
+    lostUnitTimer->setSingleShot(true);
+    connect(lostUnitTimer, &QTimer::timeout, this, [this] {
+        // Gone too long: end the job's adb; its completion tells the lost connection.
+        installWatch.cutOff = true;
+        if (installWatch.stop)
+            installWatch.stop->store(true);
+    });
+    failureDecisionTimer = new QTimer(this);
+    failureDecisionTimer->setSingleShot(true);
+    failureDecisionTimer->setInterval(2000);
+    connect(failureDecisionTimer, &QTimer::timeout, this, [this] {
+        if (installWatch.failureToTell) {
+            const auto [results, device] = *std::exchange(installWatch.failureToTell, std::nullopt);
+            finishInstall(results, device);
+        }
+    });
+    ++askedScansRunning;
+    setBusy(true, QStringLiteral("Ищем подключённые экраны…"));
+    logHoldsScanMessage = true;
+    // The watcher starts once this scan's "start-server" has returned, so that two adb
+    // clients never race to start the server.
+    adb::startScan(
+        this, resourceDir(),
+        [this](const DeviceList &ready, const DeviceList &listed) {
+            refreshCompletion(ScanKind::Asked, ready, listed);
+        },
+        [this] { startWatching(); });
+}
+
+void AppDelegate::startWatching()
+{
+    if (!m_watchDevices || watcher)
+        return;
+    watcher = new adb::DeviceWatcher(resourceDir(), this);
+    connect(watcher, &adb::DeviceWatcher::listingSeen, this, &AppDelegate::listingSeen);
+    watcher->start();
 }
 
 void AppDelegate::buildWindow()
@@ -109,6 +149,8 @@ void AppDelegate::buildWindow()
 
 void AppDelegate::refreshClicked()
 {
+    if (watcher)
+        watcher->restartNow();
     refreshDevices();
 }
 
@@ -119,14 +161,65 @@ void AppDelegate::closeClicked()
 
 void AppDelegate::refreshDevices()
 {
-    // During an install the log keeps saying that the unit is being changed.
-    if (installRunning)
-        setBusy(true);
-    else
-        setBusy(true, QStringLiteral("Ищем подключённые экраны…"));
-    adb::startScan(this, resourceDir(), [this](const DeviceList &ready, const DeviceList &listed) {
-        refreshCompletion(ready, listed);
+    startScan(ScanKind::Asked);
+}
+
+void AppDelegate::startScan(ScanKind kind)
+{
+    if (kind == ScanKind::Asked) {
+        ++askedScansRunning;
+        // During an install the log keeps saying that the unit is being changed.
+        if (installRunning) {
+            setBusy(true);
+        } else {
+            setBusy(true, QStringLiteral("Ищем подключённые экраны…"));
+            logHoldsScanMessage = true;
+        }
+    } else {
+        // A scan nobody asked for shows nothing until it has something to show.
+        automaticScanWanted = false;
+        automaticScanRunning = true;
+    }
+    adb::startScan(this, resourceDir(), [this, kind](const DeviceList &ready, const DeviceList &listed) {
+        refreshCompletion(kind, ready, listed);
     });
+}
+
+void AppDelegate::startWantedAutomaticScan()
+{
+    if (automaticScanWanted && !automaticScanRunning && askedScansRunning == 0)
+        startScan(ScanKind::Automatic);
+}
+
+void AppDelegate::listingSeen(const DeviceList &listing, bool changed)
+{
+    latestListing = listing;
+    if (changed) {
+        automaticScanWanted = true;
+        startWantedAutomaticScan();
+    }
+    if (!installRunning)
+        return;
+    if (installWatch.failureToTell) {
+        failureDecisionTimer->stop();
+        const auto [results, device] = *std::exchange(installWatch.failureToTell, std::nullopt);
+        finishInstall(results, device);
+        return;
+    }
+    // The unit must be back as "device" within the limit, or the install is given up.
+    if (adb::listedAsDevice(listing, installWatch.serial)) {
+        lostUnitTimer->stop();
+    } else {
+        installWatch.wasMissing = true;
+        if (!lostUnitTimer->isActive() && !installWatch.cutOff)
+            lostUnitTimer->start(m_lostUnitLimitMs);
+    }
+}
+
+void AppDelegate::showLog(const QString &text, bool scanMessage)
+{
+    replaceLogText(logView, text);
+    logHoldsScanMessage = scanMessage;
 }
 
 void AppDelegate::setBusy(bool busy, const std::optional<QString> &text)
@@ -155,8 +248,33 @@ void AppDelegate::updateSteps(int completed, std::optional<int> current)
     }
 }
 
-void AppDelegate::refreshCompletion(const DeviceList &ready, const DeviceList &listed)
+void AppDelegate::refreshCompletion(ScanKind kind, const DeviceList &ready, const DeviceList &listed)
 {
+    if (kind == ScanKind::Asked)
+        askedScansRunning = std::max(0, askedScansRunning - 1);
+    else
+        automaticScanRunning = false;
+    latestListing = listed;
+    // What the scan saw counts as a listing seen, once the window shows the scan.
+    const auto noteListing = [this, listed] {
+        if (watcher)
+            watcher->noteListing(listed);
+        else
+            listingSeen(listed, false);
+    };
+    // After a successful install the window stays as it is until the person asks: they are
+    // likely to unplug the car now, and the success is what they must still see.
+    if (kind == ScanKind::Automatic && installButtonCloses()) {
+        noteListing();
+        emit refreshCompleted();
+        startWantedAutomaticScan();
+        return;
+    }
+
+    // The unit on show stays on show while it is ready: a scan the person did not ask for
+    // must not move the choice to another unit just before they press install.
+    const std::optional<qsizetype> shownIndex = selectedIndex();
+    const QString shownSerial = shownIndex ? devices.at(*shownIndex).serial() : QString();
     devices = ready;
     const ScanView view = scanView(ready, listed);
     devicePopup->clear();
@@ -167,18 +285,26 @@ void AppDelegate::refreshCompletion(const DeviceList &ready, const DeviceList &l
     else if (!installRunning)
         updateSteps(0, 0);
     devicePopup->addItems(view.popupItems);
+    const auto stillShown = std::find_if(devices.cbegin(), devices.cend(), [&](const DeviceInfo &device) {
+        return device.serial() == shownSerial;
+    });
+    if (stillShown != devices.cend())
+        devicePopup->setCurrentIndex(int(stillShown - devices.cbegin()));
     if (!view.anyReady) {
         for (QLabel *label : std::as_const(infoLabels))
             showPanelText(label, kNoValue);
         installButton->setEnabled(false);
     }
     showPanelText(statusBadge, view.badge);
-    if (!installRunning)
-        replaceLogText(logView, view.logText);
+    if (!installRunning && (kind == ScanKind::Asked || logHoldsScanMessage))
+        showLog(view.logText, true);
     if (view.anyReady)
         showSelectedDevice();
-    setBusy(installRunning);
+    // An automatic scan leaves the busy state of a scan the person asked for to that scan.
+    setBusy(installRunning || (kind == ScanKind::Automatic && askedScansRunning > 0));
+    noteListing();
     emit refreshCompleted();
+    startWantedAutomaticScan();
 }
 
 std::optional<qsizetype> AppDelegate::selectedIndex() const
@@ -244,24 +370,58 @@ void AppDelegate::installClicked()
     if (!runAlert(window.get(), install::confirmationAlert(device.installed),
                   {QStringLiteral("Продолжить"), QStringLiteral("Отмена")}))
         return;
+    // Scans may have run while the question was open: install only on the unit asked about,
+    // and only while adb still lists it as ready.
+    if (installRunning || installButtonCloses())
+        return;
+    if (!adb::listedAsDevice(latestListing, device.serial())) {
+        showLog(QStringLiteral("Автомобиль отключён — установка не начата. Подключите его снова."), false);
+        return;
+    }
 
     installRunning = true;
+    installWatch = InstallWatch{device.serial(), adb::makeStopFlag(), false, false, std::nullopt};
+    if (watcher)
+        watcher->setInstalling(true);
     setBusy(true, QStringLiteral("Устанавливаем Zorvik App…"));
+    logHoldsScanMessage = false;
     updateSteps(2, 2);
-    install::startInstall(this, resourceDir(), device,
-                          [this](const install::InstallResults &results, const DeviceInfo &copy) {
-                              installCompletion(results, copy);
-                          });
+    install::startInstall(
+        this, resourceDir(), device,
+        [this](const install::InstallResults &results, const DeviceInfo &copy) { installCompletion(results, copy); },
+        installWatch.stop);
 }
 
 void AppDelegate::installCompletion(const install::InstallResults &results, const DeviceInfo &device)
 {
+    lostUnitTimer->stop();
+    // A failure while the unit still looks ready may be a cable pulled a moment ago: wait
+    // for the watcher's next listing, or two seconds, before telling it.
+    const bool mayBeUnplugged = watcher && !installWatch.cutOff && !install::installSucceeded(results.install)
+                                && adb::listedAsDevice(latestListing, device.serial());
+    if (mayBeUnplugged) {
+        installWatch.failureToTell = std::make_pair(results, device);
+        failureDecisionTimer->start();
+        return;
+    }
+    finishInstall(results, device);
+}
+
+void AppDelegate::finishInstall(const install::InstallResults &results, const DeviceInfo &device)
+{
     installRunning = false;
+    if (watcher)
+        watcher->setInstalling(false);
     setBusy(false);
-    const install::InstallOutcome outcome = install::installOutcome(results);
-    replaceLogText(logView, outcome.logText);
+    const install::ConnectionFacts facts{installWatch.cutOff, installWatch.wasMissing,
+                                         adb::listedAsDevice(latestListing, device.serial())};
+    const install::InstallOutcome outcome = install::connectionLost(results, facts)
+                                                ? install::lostConnectionOutcome()
+                                                : install::installOutcome(results);
+    showLog(outcome.logText, false);
     showPanelText(statusBadge, outcome.badge);
     if (!outcome.installed) {
+        startWantedAutomaticScan();
         emit installCompleted();
         return;
     }

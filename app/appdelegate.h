@@ -1,6 +1,7 @@
 #pragma once
 
 #include "deviceinfo.h"
+#include "devicewatcher.h"
 #include "installjob.h"
 
 #include <QColor>
@@ -18,6 +19,7 @@ class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 class QWidget;
 
 // The one object that holds the installer's state: the window and its widgets, the ready
@@ -34,7 +36,14 @@ public:
     {
         QString resourceDir;
         std::optional<QString> expectedApkSha256;
+        // The watcher over adb's listing is on in the shipped program; suites that count
+        // adb's calls leave it off.
+        bool watchDevices = false;
+        // How long the unit being installed may be gone before the install is given up.
+        int lostUnitLimitMs = kLostUnitLimitMs;
     };
+
+    static constexpr int kLostUnitLimitMs = 15000;
 
     AppDelegate();
     explicit AppDelegate(const TestSetup &setup);
@@ -67,8 +76,16 @@ signals:
     void installCompleted();
 
 private:
+    enum class ScanKind { Asked, Automatic };
+
     void buildWindow();
-    void refreshCompletion(const DeviceList &ready, const DeviceList &listed);
+    void startWatching();
+    void startScan(ScanKind kind);
+    void startWantedAutomaticScan();
+    void listingSeen(const DeviceList &listing, bool changed);
+    void showLog(const QString &text, bool scanMessage);
+    void refreshCompletion(ScanKind kind, const DeviceList &ready, const DeviceList &listed);
+    void finishInstall(const install::InstallResults &results, const DeviceInfo &device);
     void showSelectedDevice();
     void installCompletion(const install::InstallResults &results, const DeviceInfo &device);
     [[nodiscard]] std::optional<QString> apkSha256() const;
@@ -92,12 +109,43 @@ private:
     const QColor green = QColor::fromRgbF(0.08f, 0.68f, 0.38f);
     const QString expectedApkSha256;
 
-    // True from the confirmed install until its completion. A scan that finishes meanwhile
-    // refreshes the panel but must not end the busy state: the unit is still being changed.
+    // True from the confirmed install until its outcome is shown. A scan that finishes
+    // meanwhile refreshes the panel but must not end the busy state: the unit is still
+    // being changed.
     bool installRunning = false;
+
+    // Scans the person asked for, and the one automatic scan that may run; changes seen
+    // while any scan runs are joined into one more automatic scan after them.
+    int askedScansRunning = 0;
+    bool automaticScanRunning = false;
+    bool automaticScanWanted = false;
+    // Whether the log holds what a scan wrote; automatic scans replace only such a text,
+    // never an install's outcome that the person has yet to read.
+    bool logHoldsScanMessage = false;
+
+    // adb's latest listing, from the watcher or from the last scan.
+    DeviceList latestListing;
+    adb::DeviceWatcher *watcher = nullptr;
+
+    // The unit being installed, as the listing showed it during the install.
+    struct InstallWatch
+    {
+        QString serial;
+        adb::StopFlag stop;
+        bool wasMissing = false;
+        bool cutOff = false;
+        // A failed install waits for the next listing (at most two seconds) before it is
+        // told: adb's USB scan needs up to a second to notice a pulled cable.
+        std::optional<std::pair<install::InstallResults, DeviceInfo>> failureToTell;
+    };
+    InstallWatch installWatch;
+    QTimer *lostUnitTimer = nullptr;
+    QTimer *failureDecisionTimer = nullptr;
     // The text colour each panel label was built with; green belongs only to the texts
     // that report a finished install.
     QHash<const QLabel *, QColor> builtColours;
 
     const std::optional<QString> m_resourceDirForTests;
+    const bool m_watchDevices = true;
+    const int m_lostUnitLimitMs = kLostUnitLimitMs;
 };

@@ -38,32 +38,37 @@ bool grantSucceeded(const adb::CommandResult &result)
 }
 
 InstallResults runInstallJob(const QString &resourceDir, const QString &serial,
-                             const QString &apkFile)
+                             const QString &apkFile, const adb::StopFlag &stop)
 {
+    const adb::RunLimits limits{std::nullopt, stop};
+    const auto stopped = [&stop] { return stop && stop->load(); };
     InstallResults results;
     results.install = adb::run(resourceDir, {QStringLiteral("-s"), serial, QStringLiteral("install"),
-                                             QStringLiteral("-r"), apkFile});
-    if (!installSucceeded(results.install))
+                                             QStringLiteral("-r"), apkFile}, limits);
+    if (!installSucceeded(results.install) || stopped())
         return results;
     results.grant = adb::run(resourceDir, {QStringLiteral("-s"), serial, QStringLiteral("shell"),
                                            QStringLiteral("appops"), QStringLiteral("set"),
                                            adb::kPackageId, QStringLiteral("REQUEST_INSTALL_PACKAGES"),
-                                           QStringLiteral("allow")});
+                                           QStringLiteral("allow")}, limits);
+    if (stopped())
+        return results;
     (void)adb::run(resourceDir, {QStringLiteral("-s"), serial, QStringLiteral("shell"),
                                  QStringLiteral("monkey"), QStringLiteral("-p"), adb::kPackageId,
                                  QStringLiteral("-c"), QStringLiteral("android.intent.category.LAUNCHER"),
-                                 QStringLiteral("1")});
+                                 QStringLiteral("1")}, limits);
     return results;
 }
 
 void startInstall(QObject *context, const QString &resourceDir, const DeviceInfo &device,
-                  std::function<void(const InstallResults &, const DeviceInfo &)> completion)
+                  std::function<void(const InstallResults &, const DeviceInfo &)> completion,
+                  const adb::StopFlag &stop)
 {
     const QString apkFile = apkPath(resourceDir);
     runInBackground(
         context,
-        [resourceDir, apkFile, device] {
-            return std::make_pair(runInstallJob(resourceDir, device.serial(), apkFile), device);
+        [resourceDir, apkFile, device, stop] {
+            return std::make_pair(runInstallJob(resourceDir, device.serial(), apkFile, stop), device);
         },
         [completion = std::move(completion)](const std::pair<InstallResults, DeviceInfo> &done) {
             completion(done.first, done.second);
@@ -85,6 +90,27 @@ InstallOutcome installOutcome(const InstallResults &results)
     }
     return {true, QStringLiteral("Готово: Zorvik App обновлён, разрешение на установку APK выдано."),
             badge};
+}
+
+bool connectionLost(const InstallResults &results, const ConnectionFacts &facts)
+{
+    if (facts.cutOff)
+        return true;
+    if (installSucceeded(results.install))
+        return false;
+    const QStringList lines = trimmedLines(results.install.output);
+    const bool verdict = std::any_of(lines.cbegin(), lines.cend(), [](const QString &line) {
+        return line == QLatin1String("Success") || line.contains(QLatin1String("Failure"));
+    });
+    return !facts.listedNow || (facts.wasMissing && !verdict);
+}
+
+InstallOutcome lostConnectionOutcome()
+{
+    return {false,
+            QStringLiteral("Связь с автомобилем потеряна во время установки. Подключите автомобиль снова: "
+                           "строка «Zorvik App» покажет, установлено ли приложение."),
+            QStringLiteral("●  СВЯЗЬ С АВТОМОБИЛЕМ ПОТЕРЯНА")};
 }
 
 AlertText verificationFailedAlert()

@@ -37,12 +37,14 @@ struct InstallResults
 // The three commands that change the head unit, one after another: install (or update)
 // the APK; only when that succeeded, allow the app to install packages and start it. The
 // launch's result is dropped: a unit without a launcher activity is still a success.
+// Raising `stop` ends the command that runs and skips those still to come.
 [[nodiscard]] InstallResults runInstallJob(const QString &resourceDir, const QString &serial,
-                                           const QString &apkFile);
+                                           const QString &apkFile, const adb::StopFlag &stop = {});
 
 // Runs the job on a background thread and queues `completion` onto the GUI thread.
 void startInstall(QObject *context, const QString &resourceDir, const DeviceInfo &device,
-                  std::function<void(const InstallResults &, const DeviceInfo &)> completion);
+                  std::function<void(const InstallResults &, const DeviceInfo &)> completion,
+                  const adb::StopFlag &stop = {});
 
 // What the window shows once the job is done, decided by installSucceeded and
 // grantSucceeded; the texts of a successful install are never shown.
@@ -54,6 +56,22 @@ struct InstallOutcome
 };
 
 [[nodiscard]] InstallOutcome installOutcome(const InstallResults &results);
+
+// What the window knows of the unit's connection while its install ran.
+struct ConnectionFacts
+{
+    bool cutOff = false;          // the job was ended after the unit was gone too long
+    bool wasMissing = false;      // at some moment the unit was not listed as "device"
+    bool listedNow = true;        // it is listed as "device" now
+};
+
+// Whether the install is to be told as a lost connection: the job was cut off; or the
+// install failed while the unit was not listed as "device" (a streamed install whose
+// cable was pulled prints only "adb: failed to install …: "); or the unit went away at
+// some moment and adb's words hold no verdict, as when an older unit came back and adb
+// only removed the pushed file. This wins over every other reading of the failure.
+[[nodiscard]] bool connectionLost(const InstallResults &results, const ConnectionFacts &facts);
+[[nodiscard]] InstallOutcome lostConnectionOutcome();
 
 // The texts of the two alerts around an install.
 struct AlertText

@@ -246,9 +246,15 @@ void buildSidePanel(QWidget *root, const QString &resourceDir, const QStringList
 
     makeLabel(panel, "headline", QStringLiteral("Установка в автомобиль"),
               bottomUp(h, 42, 458, 245, 64), uiFont(26, QFont::DemiBold), Qt::white);
-    makeLabel(panel, "instruction",
-              QStringLiteral("Подключите Mac к мультимедийной системе кабелем USB и подтвердите "
-                             "отладку на экране автомобиля."),
+    // Only a Mac is called a Mac.
+#ifdef Q_OS_MACOS
+    const QString instruction = QStringLiteral("Подключите Mac к мультимедийной системе кабелем USB и подтвердите "
+                                               "отладку на экране автомобиля.");
+#else
+    const QString instruction = QStringLiteral("Подключите компьютер к мультимедийной системе кабелем USB и "
+                                               "подтвердите отладку на экране автомобиля.");
+#endif
+    makeLabel(panel, "instruction", instruction,
               bottomUp(h, 42, 355, 245, 90), uiFont(13), rgb(0.68, 0.77, 0.91));
 
     for (qsizetype i = 0; i < stepTitles.size(); ++i) {

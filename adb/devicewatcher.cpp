@@ -1,0 +1,187 @@
+#include "devicewatcher.h"
+
+#include "backgroundwork.h"
+#include "commandrunner.h"
+#include "discovery.h"
+#include "trackdevices.h"
+
+#include <algorithm>
+
+namespace adb {
+
+std::optional<int> pollIntervalMs(const DeviceList &listing, bool installing,
+                                  std::optional<qint64> youngestOtherStateMs)
+{
+    const bool networkUnitReady = std::any_of(listing.cbegin(), listing.cend(), [](const DeviceInfo &row) {
+        return isNetworkSerial(row.serial()) && row.state() == QLatin1String("device");
+    });
+    if (installing || networkUnitReady || (youngestOtherStateMs && *youngestOtherStateMs <= 60000))
+        return 1000;
+    if (youngestOtherStateMs)
+        return 5000;
+    return std::nullopt;
+}
+
+int restartDelayMs(int endsInARow)
+{
+    return std::min(30000, 1000 << std::clamp(endsInARow - 1, 0, 5));
+}
+
+DeviceWatcher::DeviceWatcher(QString resourceDir, QObject *parent)
+    : QObject(parent), m_resourceDir(std::move(resourceDir))
+{
+    m_clock.start();
+    // Only adb's standard output carries the stream; a cold start writes "* daemon not
+    // running; starting now at tcp:5037" on standard error, which must not reach the parser.
+    m_stream.setProcessChannelMode(QProcess::SeparateChannels);
+    m_stream.setStandardErrorFile(QProcess::nullDevice());
+    m_stream.setStandardInputFile(QProcess::nullDevice());
+    bindChildToParent(m_stream);
+    connect(&m_stream, &QProcess::readyReadStandardOutput, this, &DeviceWatcher::readStream);
+    connect(&m_stream, &QProcess::finished, this, &DeviceWatcher::streamEnded);
+    connect(&m_stream, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            streamEnded();
+    });
+    m_restartTimer.setSingleShot(true);
+    connect(&m_restartTimer, &QTimer::timeout, this, &DeviceWatcher::startStream);
+    m_pollTimer.setSingleShot(true);
+    connect(&m_pollTimer, &QTimer::timeout, this, &DeviceWatcher::poll);
+}
+
+DeviceWatcher::~DeviceWatcher()
+{
+    // Nobody waits for the stream: it never ends by itself.
+    m_stream.disconnect(this);
+    m_stream.kill();
+    m_stream.waitForFinished(1000);
+}
+
+void DeviceWatcher::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    startStream();
+}
+
+void DeviceWatcher::restartNow()
+{
+    if (m_started && m_stream.state() == QProcess::NotRunning) {
+        m_restartTimer.stop();
+        startStream();
+    }
+}
+
+void DeviceWatcher::startStream()
+{
+    m_buffer.clear();
+    m_stream.start(adbPath(m_resourceDir), {QStringLiteral("track-devices")}, QIODevice::ReadOnly);
+}
+
+void DeviceWatcher::streamEnded()
+{
+    m_buffer.clear();
+    ++m_endsInARow;
+    m_restartTimer.start(restartDelayMs(m_endsInARow));
+}
+
+void DeviceWatcher::readStream()
+{
+    for (;;) {
+        // Read no further than the message at hand, so the buffer never holds more than one.
+        qsizetype wanted = 4 - m_buffer.size();
+        if (m_buffer.size() >= 4)
+            wanted = 4 + m_buffer.left(4).toLongLong(nullptr, 16) - m_buffer.size();
+        if (wanted > 0) {
+            const QByteArray more = m_stream.read(wanted);
+            if (more.isEmpty())
+                return;
+            m_buffer += more;
+        }
+        const TrackedStep step = takeTrackedMessage(m_buffer);
+        switch (step.kind) {
+        case TrackedStep::Kind::Incomplete:
+            continue;
+        case TrackedStep::Kind::Malformed:
+            // Not adb's stream: drop it; streamEnded starts another after the back-off.
+            m_buffer.clear();
+            m_stream.kill();
+            return;
+        case TrackedStep::Kind::Message:
+            m_buffer.clear();
+            m_endsInARow = 0;
+            if (!m_haveBaseline) {
+                m_firstBeforeBaseline = step.listing;
+                continue;
+            }
+            observe(step.listing);
+            continue;
+        }
+    }
+}
+
+void DeviceWatcher::noteListing(const DeviceList &listing)
+{
+    m_current = listing;
+    m_haveBaseline = true;
+    if (m_firstBeforeBaseline) {
+        const DeviceList first = *std::exchange(m_firstBeforeBaseline, std::nullopt);
+        observe(first);
+        return;
+    }
+    observe(listing);
+}
+
+void DeviceWatcher::setInstalling(bool installing)
+{
+    m_installing = installing;
+    schedulePoll();
+}
+
+void DeviceWatcher::observe(const DeviceList &listing)
+{
+    const bool changed = !sameListing(listing, m_current);
+    m_current = listing;
+
+    QHash<QString, qint64> since;
+    for (const DeviceInfo &row : listing) {
+        if (row.state() == QLatin1String("device"))
+            continue;
+        const QString key = row.serial() + u'\t' + row.state();
+        since.insert(key, m_otherStateSince.value(key, m_clock.elapsed()));
+    }
+    m_otherStateSince = since;
+    schedulePoll();
+    emit listingSeen(listing, changed);
+}
+
+void DeviceWatcher::schedulePoll()
+{
+    std::optional<qint64> youngest;
+    for (const qint64 since : std::as_const(m_otherStateSince))
+        youngest = std::min(youngest.value_or(std::numeric_limits<qint64>::max()), m_clock.elapsed() - since);
+    const std::optional<int> interval = pollIntervalMs(m_current, m_installing, youngest);
+    if (!interval) {
+        m_pollTimer.stop();
+        return;
+    }
+    if (!m_pollRunning && (!m_pollTimer.isActive() || m_pollTimer.remainingTime() > *interval))
+        m_pollTimer.start(*interval);
+}
+
+void DeviceWatcher::poll()
+{
+    m_pollRunning = true;
+    runInBackground(
+        this, [dir = m_resourceDir] { return parseDeviceListing(run(dir, {QStringLiteral("devices")}).output); },
+        [this](const DeviceList &listing) {
+            m_pollRunning = false;
+            if (m_haveBaseline)
+                observe(listing);
+            else
+                schedulePoll();
+        });
+}
+
+} // namespace adb
