@@ -212,6 +212,9 @@ void TestEndToEnd::simThroughRealAdb_data()
     const QString big(1200000, u'x');
     QTest::newRow("answer over the maximum payload") << QJsonObject{{"properties", QJsonObject{{"big", big}}}}
         << QStringList{"shell", "getprop", "big"} << big + "\n";
+    // adb shows it as waiting until the person taps "Allow"; then it works like any other.
+    QTest::newRow("unit asks for authorization") << QJsonObject{{"unauthorized", true}}
+        << QStringList{"shell", "getprop", "ro.product.model"} << "Li Auto HU 8155\n";
 }
 
 void TestEndToEnd::simThroughRealAdb()
@@ -223,6 +226,10 @@ void TestEndToEnd::simThroughRealAdb()
     AdbServerSandbox adb;
     SimulatedUnit unit(profile);
     QVERIFY(adb.attach(unit));
+    if (profile.contains("unauthorized")) {
+        QVERIFY(adb.runAdb({"devices"}).output.contains(unit.serial() + "\tunauthorized\n") && unit.allow());
+        QTRY_VERIFY_WITH_TIMEOUT(adb.runAdb({"devices"}).output.contains(unit.serial() + "\tdevice\n"), 10000);
+    }
     const AdbResult answer = adb.runAdb(QStringList{"-s", unit.serial()} + arguments);
     QVERIFY2(answer.output.endsWith(tail), qPrintable(answer.output.left(200)));
     QCOMPARE(answer.exitCode, 0);

@@ -10,6 +10,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 struct AdbResult {
     int exitCode = -1; // also when adb crashed or hung
     QString output;    // stdout and stderr merged
@@ -43,6 +45,14 @@ public:
     }
 
     [[nodiscard]] QString serial() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+
+    // The person taps "Allow" on an `unauthorized` unit (SIGUSR1, see the simulator's README):
+    // a host that offered its key is let in, and so is every host from then on. Whether adb
+    // has offered its key yet does not matter. adb shows "device" a moment later.
+    [[nodiscard]] bool allow() const
+    {
+        return m_process.state() == QProcess::Running && ::kill(pid_t(m_process.processId()), SIGUSR1) == 0;
+    }
 
     [[nodiscard]] QList<QJsonObject> logEntries() const
     {
@@ -104,7 +114,7 @@ public:
     [[nodiscard]] bool attach(const SimulatedUnit &unit) const
     {
         const QString said = runAdb({"connect", unit.serial()}).output;
-        return said.startsWith("failed to authenticate")
+        return said.startsWith("failed to authenticate to " + unit.serial())
                || (said.contains("connected to") && runAdb({"-s", unit.serial(), "wait-for-device"}).exitCode == 0);
     }
 

@@ -18,6 +18,9 @@ struct PushedFile {
 
 struct DeviceState {
     bool appInstalled = false;
+    // An `unauthorized` unit: the person tapped "Allow" (and "always allow"), so every host
+    // is accepted from then on.
+    bool debuggingAllowed = false;
     QMap<QString, PushedFile> files; // by device path
 };
 

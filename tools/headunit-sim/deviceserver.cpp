@@ -21,8 +21,16 @@ bool DeviceServer::listen(quint16 port, QString *error)
     return false;
 }
 
+void DeviceServer::allowDebugging()
+{
+    m_context.state.debuggingAllowed = true;
+    emit debuggingAllowed();
+}
+
 void DeviceServer::acceptConnections()
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection())
-        new HostConnection(socket, m_context, this);
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        auto *connection = new HostConnection(socket, m_context, this);
+        connect(this, &DeviceServer::debuggingAllowed, connection, &HostConnection::allowDebugging);
+    }
 }

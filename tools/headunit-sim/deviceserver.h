@@ -20,6 +20,12 @@ public:
     bool listen(quint16 port, QString *error);
     [[nodiscard]] quint16 port() const { return m_server.serverPort(); }
 
+    // The person taps "Allow" on the unit's screen: every host waiting is let in.
+    void allowDebugging();
+
+signals:
+    void debuggingAllowed();
+
 private:
     void acceptConnections();
 

@@ -86,24 +86,43 @@ void HostConnection::handleConnect(const adbwire::Packet &packet)
     // A repeated CNXN means the host starts over: forget its old streams.
     closeAllStreams();
     m_online = false;
+    m_keyOffered = false;
     m_peerMaxPayload = std::clamp<quint32>(packet.arg1, 4096, adbwire::kLargestAcceptedPayload);
-    if (m_context.profile.unauthorized) {
+    if (m_context.profile.unauthorized)
         sendAuthToken();
-        return;
-    }
-    // No AUTH: the host then takes this for an unsecured adbd and lists it as "device".
-    send({adbwire::Cnxn, adbwire::kVersion, adbwire::kDeviceMaxPayload, m_context.profile.banner()});
-    m_online = true;
+    else
+        goOnline(); // no AUTH: the host takes this for an unsecured adbd, "device" at once
 }
 
+// Before "Allow" every signature is refused with a fresh token. When the host runs out of
+// keys it sends its public key, shows the unit as "unauthorized" and waits for the person.
+// Signatures are not checked: after "Allow" any is taken, as "always allow" lets a known
+// key in. The unit may be allowed before the key arrives; then the key is let in at once.
 void HostConnection::handleAuth(const adbwire::Packet &packet)
 {
-    if (!m_context.profile.unauthorized)
+    if (!m_context.profile.unauthorized || m_online)
         return;
-    // Reject every signature with a fresh token; when the host runs out of keys it sends
-    // its public key and waits for the user, which never happens: "unauthorized".
-    if (packet.arg0 == adbwire::AuthSignature)
+    if (packet.arg0 != adbwire::AuthSignature && packet.arg0 != adbwire::AuthRsaPublicKey)
+        return; // a token: nothing for this unit to sign
+    if (m_context.state.debuggingAllowed)
+        goOnline();
+    else if (packet.arg0 == adbwire::AuthSignature)
         sendAuthToken();
+    else
+        m_keyOffered = true;
+}
+
+void HostConnection::allowDebugging()
+{
+    if (m_keyOffered && !m_online)
+        goOnline();
+}
+
+void HostConnection::goOnline()
+{
+    m_keyOffered = false;
+    send({adbwire::Cnxn, adbwire::kVersion, adbwire::kDeviceMaxPayload, m_context.profile.banner()});
+    m_online = true;
 }
 
 void HostConnection::handleOpen(const adbwire::Packet &packet)

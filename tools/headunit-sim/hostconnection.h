@@ -21,6 +21,9 @@ public:
     // Takes ownership of the socket; deletes itself when the host goes away.
     HostConnection(QTcpSocket *socket, DeviceContext &context, QObject *parent);
 
+    // The person allowed debugging: a host that offered its public key is answered now.
+    void allowDebugging();
+
 private:
     void readPackets();
     void handlePacket(const adbwire::Packet &packet);
@@ -36,6 +39,7 @@ private:
     void forgetStream(quint32 localId);
     void closeAllStreams();
     void sendAuthToken();
+    void goOnline();
     void send(const adbwire::Packet &packet);
     void drop();
 
@@ -43,6 +47,7 @@ private:
     DeviceContext &m_context;
     adbwire::PacketReader m_reader;
     bool m_online = false;
+    bool m_keyOffered = false; // the host sent its public key and waits for "Allow"
     bool m_dropped = false;
     quint32 m_peerMaxPayload = 4096;
     quint32 m_nextLocalId = 1;

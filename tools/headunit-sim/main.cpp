@@ -106,6 +106,7 @@ int main(int argc, char *argv[])
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app, &QCoreApplication::quit);
 
     DeviceServer server(profile, &log);
+    QObject::connect(&signalWatcher, &SignalWatcher::allowRequested, &server, &DeviceServer::allowDebugging);
     if (!server.listen(options.port, &error)) {
         std::fprintf(stderr, "headunit-sim: %s\n", qPrintable(error));
         return 1;

@@ -27,7 +27,7 @@ struct Profile {
     bool appopsFailure = false;  // appops set fails with an error on stderr
     int delayMs = 0;             // wait before every service answer
     int installDelayMs = 0;      // and this much more before an install's answer
-    bool unauthorized = false;   // answer CNXN with AUTH tokens forever
+    bool unauthorized = false;   // ask for authorization: AUTH tokens until "Allow"
     bool legacy = false;         // Android 6 and older: no shell_v2, no cmd (push install)
     QMap<QString, QString> extraProperties; // added to, or replacing, the built-in ones
 

@@ -10,9 +10,10 @@ namespace {
 
 int g_signalFds[2] = {-1, -1};
 
-extern "C" void onTerminationSignal(int)
+// The byte written is the signal's number, so one pipe serves all of them.
+extern "C" void onSignal(int signal)
 {
-    const char byte = 1;
+    const char byte = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t written = ::write(g_signalFds[0], &byte, 1);
 }
 
@@ -27,17 +28,17 @@ SignalWatcher::SignalWatcher(QObject *parent)
     connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::readSignal);
 
     struct sigaction action = {};
-    action.sa_handler = onTerminationSignal;
+    action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    for (const int signal : {SIGTERM, SIGINT, SIGUSR1})
+        ::sigaction(signal, &action, nullptr);
 }
 
 SignalWatcher::~SignalWatcher()
 {
-    ::signal(SIGTERM, SIG_DFL);
-    ::signal(SIGINT, SIG_DFL);
+    for (const int signal : {SIGTERM, SIGINT, SIGUSR1})
+        ::signal(signal, SIG_DFL);
     delete m_notifier;
     for (int &fd : g_signalFds) {
         if (fd >= 0)
@@ -49,6 +50,10 @@ SignalWatcher::~SignalWatcher()
 void SignalWatcher::readSignal()
 {
     char byte = 0;
-    [[maybe_unused]] const ssize_t got = ::read(g_signalFds[1], &byte, 1);
-    emit terminationRequested();
+    if (::read(g_signalFds[1], &byte, 1) != 1)
+        return;
+    if (byte == SIGUSR1)
+        emit allowRequested();
+    else
+        emit terminationRequested();
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-// Turns SIGTERM and SIGINT into a clean QCoreApplication::quit() through a self-pipe,
-// because a signal handler may not touch Qt.
+// Turns SIGTERM and SIGINT into a clean QCoreApplication::quit(), and SIGUSR1 into the
+// person's "Allow" on the unit's screen, through a self-pipe, because a signal handler may
+// not touch Qt. The handlers are in place once the constructor returns.
 
 #include <QObject>
 
@@ -17,6 +18,7 @@ public:
 
 signals:
     void terminationRequested();
+    void allowRequested();
 
 private:
     void readSignal();
