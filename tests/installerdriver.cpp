@@ -9,11 +9,13 @@
 
 #include <algorithm>
 
-InstallerDriver::InstallerDriver(bool withApk, std::optional<QString> expectedDigest)
+InstallerDriver::InstallerDriver(bool withApk, std::optional<QString> expectedDigest, AppDelegate::TestSetup setup)
 {
     if (withApk)
         QFile::copy(QStringLiteral(ZORVIK_BUILT_APK), apkFile());
-    app = std::make_unique<AppDelegate>(AppDelegate::TestSetup{adb.resourceDir(), std::move(expectedDigest)});
+    setup.resourceDir = adb.resourceDir();
+    setup.expectedApkSha256 = std::move(expectedDigest);
+    app = std::make_unique<AppDelegate>(setup);
 }
 
 void InstallerDriver::launch()

@@ -19,7 +19,9 @@ class InstallerDriver
 {
 public:
     // The resource directory gets the carried APK unless told otherwise.
-    explicit InstallerDriver(bool withApk = true, std::optional<QString> expectedDigest = std::nullopt);
+    // `setup` may switch the watcher on and shorten its limits; its other fields are the driver's.
+    explicit InstallerDriver(bool withApk = true, std::optional<QString> expectedDigest = std::nullopt,
+                             AppDelegate::TestSetup setup = {});
 
     FakeAdb adb;
     std::unique_ptr<AppDelegate> app;

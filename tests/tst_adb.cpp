@@ -1,6 +1,8 @@
 #include "commandrunner.h"
+#include "devicewatcher.h"
 #include "discovery.h"
 #include "fakeadb.h"
+#include "trackdevices.h"
 
 #include <QTest>
 #include <QThread>
@@ -130,6 +132,76 @@ private slots:
         QCOMPARE(adb.calls(), calls);
         QTEST(described(lists[1]), "listed");
         QCOMPARE(described(lists[0], true), ready);
+    }
+    // What the watcher takes off track-devices' stream, message by message, until it needs
+    // more bytes ("more") or gives the stream up ("malformed").
+    void trackedStream_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("connected, removed, back") << QByteArray("0018127.0.0.1:42841\toffline\n0017127.0.0.1:42841\tdevice\n0000")
+            << QStringList{"127.0.0.1:42841|offline", "127.0.0.1:42841|device", "", "more"};
+        QTest::newRow("upper-case length, two units") << QByteArray("001AS1\tdevice\nS2\tunauthorized\n")
+            << QStringList{"S1|device S2|unauthorized", "more"};
+        QTest::newRow("cut off in the payload") << QByteArray("0018127.0.0.1:4") << QStringList{"more"};
+        QTest::newRow("cut off in the length") << QByteArray("00") << QStringList{"more"};
+        QTest::newRow("garbage after a message") << QByteArray("000aS1\tdevice\n* daemon started") << QStringList{"S1|device", "malformed"};
+        QTest::newRow("length with a blank") << QByteArray(" 00aS1\tdevice\n") << QStringList{"malformed"};
+        QTest::newRow("length with a sign") << QByteArray("+00aS1\tdevice\n") << QStringList{"malformed"};
+        QTest::newRow("payload not UTF-8") << QByteArray("0003S\t\xff") << QStringList{"malformed"};
+        QTest::newRow("line without a tab skipped, blanks kept")
+            << QByteArray("0027junk\nS3\tno permissions (udev); see [x]\n") << QStringList{"S3|no permissions (udev); see [x]", "more"};
+        QTest::newRow("longest length, nothing behind it") << QByteArray("ffff") << QStringList{"more"};
+    }
+    void trackedStream()
+    {
+        QFETCH(QByteArray, stream);
+        QStringList steps;
+        for (QByteArrayView rest(stream); steps.isEmpty() || steps.last().contains(u'|') || steps.last().isEmpty();) {
+            const adb::TrackedStep step = adb::takeTrackedMessage(rest);
+            if (step.kind != adb::TrackedStep::Kind::Message) {
+                steps << (step.kind == adb::TrackedStep::Kind::Malformed ? "malformed" : "more");
+                break;
+            }
+            QVERIFY(step.consumed > 0 && step.consumed <= adb::kMaxTrackedMessage);
+            steps << described(step.listing).join(u' ');
+            rest = rest.sliced(step.consumed);
+        }
+        QTEST(steps, "steps");
+    }
+
+    // When "adb devices" is compared besides the stream, which adb 29 keeps blind to
+    // "unauthorized" and to a network unit whose link dropped.
+    void pollInterval_data()
+    {
+        QTest::addColumn<QString>("listing");     // "serial|state" rows
+        QTest::addColumn<bool>("installing");
+        QTest::addColumn<qint64>("ageMs");         // of the newest state other than "device"; -1 none
+        QTest::addColumn<int>("interval");         // 0: no comparison, the stream alone
+        QTest::newRow("nothing listed") << "" << false << -1LL << 0;
+        QTest::newRow("USB units ready") << "S1|device S2|device" << false << -1LL << 0;
+        QTest::newRow("during an install") << "S1|device" << true << -1LL << 1000;
+        QTest::newRow("network unit ready") << "10.0.0.5:5555|device" << false << -1LL << 1000;
+        QTest::newRow("waiting for Allow") << "S1|unauthorized" << false << 60000LL << 1000;
+        QTest::newRow("waiting over a minute") << "S1|unauthorized S2|device" << false << 60001LL << 5000;
+        QTest::newRow("network unit offline long") << "10.0.0.5:5555|offline" << false << 90000LL << 5000;
+        QTest::newRow("installing, waiting long") << "S1|offline" << true << 90000LL << 1000;
+    }
+    void pollInterval()
+    {
+        QFETCH(QString, listing);
+        QFETCH(bool, installing);
+        QFETCH(qint64, ageMs);
+        DeviceList rows;
+        for (const QString &row : listing.split(u' ', Qt::SkipEmptyParts))
+            rows.append(DeviceInfo(row.section(u'|', 0, 0), row.section(u'|', 1)));
+        const std::optional<int> interval = adb::pollIntervalMs(rows, installing, ageMs < 0 ? std::nullopt : std::optional(ageMs));
+        QTEST(interval.value_or(0), "interval");
+        // The stream's restarts wait 1, 2, 4 ... and at most 30 s.
+        QList<int> delays;
+        for (int ends = 1; ends <= 7; ++ends)
+            delays << adb::restartDelayMs(ends);
+        QCOMPARE(delays, (QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000}));
     }
 };
 
