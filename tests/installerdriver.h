@@ -13,6 +13,15 @@
 
 #include <functional>
 
+// A set-up with the watcher over adb's listing on, the lost-unit limit shortened if asked.
+[[nodiscard]] inline AppDelegate::TestSetup watching(int lostUnitLimitMs = AppDelegate::kLostUnitLimitMs)
+{
+    AppDelegate::TestSetup setup;
+    setup.watchDevices = true;
+    setup.lostUnitLimitMs = lostUnitLimitMs;
+    return setup;
+}
+
 // Runs the real AppDelegate and its window against a fake adb, and reads back what a
 // person would see.
 class InstallerDriver

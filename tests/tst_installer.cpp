@@ -27,6 +27,12 @@ QString sha256(const QByteArray &bytes)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
+void writeListing(const QString &dir, const QString &rows)
+{
+    QFile file(dir + "/listing");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write((kHeader + rows).toUtf8()) > 0);
+}
+
 // The child process: the installer as main() runs it, against the fake adb the parent set
 // up, its window closed as soon as adb is known to hang.
 int runChild(int argc, char *argv[])
@@ -253,6 +259,115 @@ private slots:
         unanswered.start(5000);
         QCOMPARE(QCoreApplication::exec(), 0);
         QCOMPARE(driver.adb.calls(), QList<QStringList>{});
+    }
+
+    // The window follows adb's listing by itself: the stream and "adb devices" both tell of
+    // the change, and nobody presses «Обновить».
+    void followsTheCable_data()
+    {
+        QTest::addColumn<QString>("launch");    // adb's listing rows at launch
+        QTest::addColumn<int>("chosen");        // the unit the person put on show
+        QTest::addColumn<QString>("then");      // the listing rows afterwards
+        QTest::addColumn<QStringList>("seen");  // badge, unit on show, log, steps
+        const QString ready = "●  МУЛЬТИМЕДИА LI AUTO ГОТОВА";
+        const QString found = "Найдено устройств: 1. Выполнена только read-only диагностика.";
+        QTest::newRow("plugged in") << "" << 0 << "S1\tdevice\n"
+                                    << QStringList{ready, "LI_AUTO HU_L9  ·  S1", found} + kFoundSteps;
+        QTest::newRow("Allow tapped on the car") << "S1\tunauthorized\n" << 0 << "S1\tdevice\n"
+                                                 << QStringList{ready, "LI_AUTO HU_L9  ·  S1", found} + kFoundSteps;
+        QTest::newRow("unplugged") << "S1\tdevice\n" << 0 << ""
+            << QStringList{"●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ", "Устройство не найдено",
+                           "Подключите кабель и подтвердите запрос RSA на экране автомобиля.",
+                           "1   Найдём экран", "2   Проверим систему", "3   Установим Zorvik App"};
+        // The choice stays with the person, though another unit now comes first.
+        QTest::newRow("another unit plugged in first") << "S1\tdevice\nS2\tdevice\n" << 1 << "S3\tdevice\nS1\tdevice\nS2\tdevice\n"
+            << QStringList{ready, "LI_AUTO HU_L9  ·  S2", "Найдено устройств: 3. Выполнена только read-only диагностика."} + kFoundSteps;
+    }
+    void followsTheCable()
+    {
+        QFETCH(QString, launch);
+        QFETCH(int, chosen);
+        QFETCH(QString, then);
+        QFETCH(QStringList, seen);
+        InstallerDriver driver(true, std::nullopt, watching());
+        for (const char *serial : {"S1", "S2", "S3"})
+            driver.adb.addDevice({QString::fromLatin1(serial)});
+        driver.adb.setListing(kHeader + launch);
+        driver.adb.track(launch);
+        driver.launch();
+        driver.chooseDevice(chosen);
+        driver.adb.setListing(kHeader + then);
+        driver.adb.track(then);
+        const auto shown = [&] {
+            return QStringList{driver.badge(), driver.popup()->currentText(), driver.log()} + driver.steps();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), seen, 10000);
+        QVERIFY(!driver.progressRunning());
+        QCOMPARE(driver.installButton()->isEnabled(), !then.isEmpty());
+    }
+
+    // The unit being installed leaves adb's listing (the stream and "adb devices" alike)
+    // while its install runs, as `install` says in shell; "gone" and "back" do it.
+    void unitLostDuringInstall_data()
+    {
+        QTest::addColumn<QString>("install");
+        QTest::addColumn<QString>("log");       // its head
+        QTest::addColumn<bool>("grantAndLaunch");
+        const QString lost = "Связь с автомобилем потеряна во время установки.";
+        QTest::newRow("gone for good while pm runs") << "gone; sleep 30" << lost << false;
+        QTest::newRow("older unit back, adb only removed the file")
+            << "gone; sleep 0.5; back; echo 'Performing Push Install'; echo 'x.apk: 1 file pushed'" << lost << false;
+        QTest::newRow("streamed install cut, adb notices a moment later")
+            << "echo 'adb: failed to install x.apk: ' >&2; (sleep 0.5; gone) & exit 1" << lost << false;
+        QTest::newRow("failure while the unit stays")
+            << "echo 'adb: failed to install x.apk: Failure [INSTALL_FAILED_INTERNAL_ERROR]' >&2; exit 1"
+            << "Ошибка установки:" << false;
+        QTest::newRow("back in time") << "gone; sleep 0.3; back; echo Success" << "Готово:" << true;
+    }
+    void unitLostDuringInstall()
+    {
+        QFETCH(QString, install);
+        QFETCH(QString, log);
+        QFETCH(bool, grantAndLaunch);
+        InstallerDriver driver(true, std::nullopt, watching(1500));
+        const QString dir = driver.adb.resourceDir();
+        writeListing(dir, "S1\tdevice\n");
+        driver.adb.replyWithScript({"devices"}, "cat \"$R/listing\"");
+        driver.adb.track("S1\tdevice\n");
+        driver.adb.addDevice({QStringLiteral("S1")});
+        driver.launch();
+        driver.adb.clearCalls();
+        const QString listingCode = "printf 'List of devices attached\\n%s' \"$1\" > \"$R/listing\"; printf '%04x%s' ${#1} \"$1\" >> \"$R/track.stream\"";
+        driver.adb.replyWithScript({"-s", "S1", "install", "-r", driver.apkFile()},
+                                   "say() { " + listingCode + "; }; gone() { say ''; }; back() { say \"$(printf 'S1\\tdevice\\n')\"; }\n" + install);
+        QSignalSpy done(driver.app.get(), &AppDelegate::installCompleted);
+        driver.pressInstall(kContinue);
+        QVERIFY(done.wait(20000));
+        QVERIFY2(driver.log().startsWith(log), qPrintable(driver.log()));
+        const bool lostRow = log.startsWith("Связь");
+        QCOMPARE(driver.badge() == "●  СВЯЗЬ С АВТОМОБИЛЕМ ПОТЕРЯНА", lostRow);
+        QVERIFY(!driver.progressRunning());
+        QList<QStringList> sent = driver.adb.calls();
+        sent.removeIf([](const QStringList &call) { return call.value(2) == "install" || call.value(1) != "S1" || call.value(3) == "getprop" || call.value(3) == "wm" || call.value(3) == "pm"; });
+        QCOMPARE(sent.size(), grantAndLaunch ? 2 : 0);
+    }
+
+    // The person confirms after the unit has gone: nothing is installed anywhere.
+    void unitGoneBeforeTheConfirmation()
+    {
+        InstallerDriver driver(true, std::nullopt, watching());
+        driver.adb.track("S1\tdevice\n");
+        driver.launchWithOneUnit();
+        // The scan that the change starts takes its time, so the question is answered first.
+        driver.adb.replyWithScript({"start-server"}, "sleep 2");
+        driver.adb.setListing(kHeader);
+        driver.adb.track("");
+        QTRY_VERIFY(driver.adb.calls().contains(QStringList{"start-server"}));
+        const QStringList before = driver.snapshot();
+        QCOMPARE(driver.pressInstall(kContinue), QStringList{"Установить Zorvik App?"});
+        QCOMPARE(driver.log(), "Автомобиль отключён — установка не начата. Подключите его снова.");
+        QCOMPARE(driver.snapshot().mid(2), before.mid(2));
+        QVERIFY(!driver.adb.calls().contains(QStringList{"-s", "S1", "install", "-r", driver.apkFile()}));
     }
 
     void closingWhileAdbHangsEndsPromptly()
