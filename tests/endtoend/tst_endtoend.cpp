@@ -8,6 +8,7 @@
 // refusal exits 0 like its success.
 
 #include "adbpacket.h"
+#include "devicewatcher.h"
 #include "expecteddigest.h"
 #include "installerdriver.h"
 #include "simharness.h"
@@ -46,6 +47,8 @@ private slots:
     void init() { QTest::failOnWarning("headunit-sim did not end cleanly on SIGTERM"); }
     void roads_data();
     void roads();
+    void followsTheCable_data();
+    void followsTheCable();
     void simCodecs_data();
     void simCodecs();
     void simThroughRealAdb_data();
@@ -148,6 +151,75 @@ void TestEndToEnd::roads()
     QCOMPARE(chosen.logEntries().size(), (refreshMeanwhile ? 2 : 1) * 8 + sent.size());
     QVERIFY2(driver.log().startsWith(outcome.at(0)) && driver.log().contains(outcome.at(1)), qPrintable(driver.log()));
     QCOMPARE(driver.badge(), outcome.at(2));
+}
+
+// The window follows the real adb's listing with nobody pressing «Обновить».
+void TestEndToEnd::followsTheCable_data()
+{
+    QTest::addColumn<QJsonObject>("profile");
+    QTest::addColumn<int>("atLaunch");      // units attached before the launch
+    QTest::addColumn<QString>("road");
+    QTest::addColumn<QString>("badge");     // at the end
+
+    const QString ready = QStringLiteral("●  МУЛЬТИМЕДИА LI AUTO ГОТОВА");
+    QTest::newRow("connected after the launch") << QJsonObject{} << 0 << "connect" << ready;
+    QTest::newRow("asks for authorization, then Allow") << QJsonObject{{"unauthorized", true}} << 0 << "allow" << ready;
+    QTest::newRow("disconnected") << QJsonObject{} << 1 << "disconnect" << "●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ";
+    QTest::newRow("second unit chosen, a third connected") << QJsonObject{} << 2 << "third" << ready;
+    // adb 29 waits "- waiting for device -" for ever once the older unit has gone mid-install.
+    QTest::newRow("older unit lost for good while pm runs")
+        << QJsonObject{{"legacy", true}, {"installDelayMs", 60000}} << 1 << "lost" << "●  СВЯЗЬ С АВТОМОБИЛЕМ ПОТЕРЯНА";
+}
+
+void TestEndToEnd::followsTheCable()
+{
+    QFETCH(QJsonObject, profile);
+    QFETCH(int, atLaunch);
+    QFETCH(QString, road);
+    QFETCH(QString, badge);
+
+    AdbServerSandbox adb;
+    SimulatedUnit first(profile), second(profile), third(profile);
+    QVERIFY((atLaunch < 1 || adb.attach(first)) && (atLaunch < 2 || adb.attach(second)));
+    InstallerDriver driver(true, std::nullopt, watching(3000));
+    const QString carried = QDir(driver.adb.resourceDir()).filePath("adb");
+    QVERIFY(QFile::remove(carried) && QFile::link(ZORVIK_REAL_ADB, carried));
+    driver.launch();
+    QTRY_VERIFY(driver.app->findChild<adb::DeviceWatcher *>());
+    const auto adbSays = [&](const QStringList &arguments) { return adb.runAdb(arguments).output; };
+
+    QString shown = first.serial();
+    if (road == "connect") {
+        QVERIFY(adb.attach(first));
+    } else if (road == "allow") {
+        QVERIFY(adb.attach(first));
+        QTRY_COMPARE_WITH_TIMEOUT(driver.badge(), "●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ", 10000);
+        QVERIFY(first.allow());
+    } else if (road == "disconnect") {
+        QVERIFY(adbSays({"disconnect", first.serial()}).startsWith("disconnected"));
+        shown = kNoValue;
+    } else if (road == "third") {
+        driver.chooseDevice(1);
+        shown = driver.popup()->currentText().section("  ·  ", 1);
+        QVERIFY(adb.attach(third));
+        QTRY_COMPARE_WITH_TIMEOUT(driver.popupItems().size(), 3, 10000);
+    } else if (road == "lost") {
+        QCOMPARE(driver.pressInstall("Продолжить").size(), 1);
+        // Once the APK is pushed, pm runs; then the unit goes for good.
+        QTRY_VERIFY_WITH_TIMEOUT(changingRequests(first).contains("SEND: pushed APK"), 20000);
+        QTest::qWait(500);
+        QVERIFY(adbSays({"disconnect", first.serial()}).startsWith("disconnected"));
+        QTRY_VERIFY_WITH_TIMEOUT(!driver.progressRunning(), 20000);
+        QVERIFY2(driver.log().startsWith("Связь с автомобилем потеряна во время установки."), qPrintable(driver.log()));
+        const QString asked = changingRequests(first).join(u' ');
+        QVERIFY2(!asked.contains("appops") && !asked.contains("monkey"), qPrintable(asked));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(driver.badge(), badge, 15000);
+    if (road != "lost") {
+        QTRY_VERIFY_WITH_TIMEOUT(driver.popup()->currentText().endsWith(shown) || shown == kNoValue, 10000);
+        QCOMPARE(driver.info("model"), shown == kNoValue ? kNoValue : "LI_AUTO Li Auto HU 8155");
+        QCOMPARE(driver.info("installed") == kNoValue, shown == kNoValue);
+    }
 }
 
 void TestEndToEnd::simCodecs_data()
