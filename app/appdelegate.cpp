@@ -1,11 +1,13 @@
 #include "appdelegate.h"
 
 #include "apkcheck.h"
+#include "backgroundwork.h"
 #include "devicepanel.h"
 #include "discovery.h"
 #include "expecteddigest.h"
 #include "installerwindow.h"
 #include "steprules.h"
+#include "wifidialog.h"
 #include "trackdevices.h"
 
 #include <QComboBox>
@@ -16,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTimer>
 #include <QWidget>
 
@@ -24,6 +27,20 @@ namespace {
 const QString kInstallTitle = QStringLiteral("Установить Zorvik App");
 const QString kCloseTitle = QStringLiteral("Готово — закрыть установщик");
 const char *const kClosesProperty = "closesInstaller";
+const QString kLastAddressKey = QStringLiteral("wifi/lastAddress");
+
+// The one thing the installer keeps between runs: the last network address that connected.
+QSettings settings()
+{
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("zorvik"),
+                     QStringLiteral("zorvik-installer"));
+}
+
+// The remembered address, if it still passes the address rule: the file is the person's to edit.
+std::optional<QString> rememberedAddress()
+{
+    return adb::normalisedAddress(settings().value(kLastAddressKey).toString());
+}
 
 // Shows an application-modal alert made afresh for this one question. The first button is
 // the default; Escape and the window's close button answer with the last one. Returns
@@ -57,7 +74,8 @@ AppDelegate::AppDelegate(const TestSetup &setup)
     : expectedApkSha256(setup.expectedApkSha256.value_or(QStringLiteral(ZORVIK_EXPECTED_APK_SHA256))),
       m_resourceDirForTests(setup.resourceDir),
       m_watchDevices(setup.watchDevices),
-      m_lostUnitLimitMs(setup.lostUnitLimitMs)
+      m_lostUnitLimitMs(setup.lostUnitLimitMs),
+      m_connectLimitMs(setup.connectLimitMs)
 {
 }
 
@@ -104,7 +122,11 @@ void AppDelegate::applicationDidFinishLaunching()
         [this](const DeviceList &ready, const DeviceList &listed) {
             refreshCompletion(ScanKind::Asked, ready, listed);
         },
-        [this] { startWatching(); });
+        [this] {
+            startWatching();
+            if (const std::optional<QString> address = rememberedAddress())
+                connectNetworkUnit(*address, true);
+        });
 }
 
 void AppDelegate::startWatching()
@@ -124,6 +146,7 @@ void AppDelegate::buildWindow()
     statusBadge = widgets.statusBadge;
     infoLabels = widgets.infoLabels;
     installButton = widgets.installButton;
+    wifiButton = widgets.wifiButton;
     progress = widgets.progress;
     logView = widgets.logView;
     stepLabels = widgets.stepLabels;
@@ -133,6 +156,7 @@ void AppDelegate::buildWindow()
 
     connect(devicePopup, &QComboBox::activated, this, &AppDelegate::deviceChanged);
     connect(widgets.refreshButton, &QPushButton::clicked, this, &AppDelegate::refreshClicked);
+    connect(wifiButton, &QPushButton::clicked, this, &AppDelegate::wifiClicked);
     // One connection serves both jobs of the button: it installs until an install has
     // succeeded, and from then on it closes the installer.
     connect(installButton, &QPushButton::clicked, this, [this] {
@@ -145,6 +169,54 @@ void AppDelegate::buildWindow()
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+void AppDelegate::wifiClicked()
+{
+    if (workRunning() || launchTryRunning)
+        return;
+    const std::optional<QString> address = askNetworkAddress(window.get(), rememberedAddress().value_or(QString()));
+    if (address && !workRunning())
+        connectNetworkUnit(*address, false);
+}
+
+void AppDelegate::connectNetworkUnit(const QString &address, bool quietly)
+{
+    if (quietly) {
+        launchTryRunning = true;
+    } else {
+        connecting = true;
+        setBusy(true, QStringLiteral("Подключаемся к %1…").arg(address));
+        logHoldsScanMessage = false;
+    }
+    updateWifiButton();
+    runInBackground(
+        this, [dir = resourceDir(), address, limit = m_connectLimitMs] { return adb::connectNetworkUnit(dir, address, limit); },
+        [this, address, quietly](const adb::ConnectAttempt &attempt) { connectionCompletion(address, quietly, attempt); });
+}
+
+void AppDelegate::connectionCompletion(const QString &address, bool quietly, const adb::ConnectAttempt &attempt)
+{
+    (quietly ? launchTryRunning : connecting) = false;
+    updateWifiButton();
+    if (!quietly)
+        setBusy(workRunning());
+    if (attempt.verdict == adb::ConnectVerdict::Connected) {
+        settings().setValue(kLastAddressKey, address);
+        unitToShow = address;
+        automaticScanWanted = true;
+        startWantedAutomaticScan();
+        return;
+    }
+    // A launch try that fails says nothing: the log keeps what the scan found.
+    if (!quietly)
+        showLog(adb::connectLogText(attempt, address), attempt.verdict == adb::ConnectVerdict::NeedsAuthorization);
+}
+
+void AppDelegate::updateWifiButton()
+{
+    if (wifiButton)
+        wifiButton->setEnabled(!installRunning && !connecting && !launchTryRunning);
 }
 
 void AppDelegate::refreshClicked()
@@ -274,7 +346,10 @@ void AppDelegate::refreshCompletion(ScanKind kind, const DeviceList &ready, cons
     // The unit on show stays on show while it is ready: a scan the person did not ask for
     // must not move the choice to another unit just before they press install.
     const std::optional<qsizetype> shownIndex = selectedIndex();
-    const QString shownSerial = shownIndex ? devices.at(*shownIndex).serial() : QString();
+    QString shownSerial = shownIndex ? devices.at(*shownIndex).serial() : QString();
+    // A unit just connected by address is put on show once a scan finds it ready.
+    if (!unitToShow.isEmpty() && adb::listedAsDevice(ready, unitToShow))
+        shownSerial = std::exchange(unitToShow, QString());
     devices = ready;
     const ScanView view = scanView(ready, listed);
     devicePopup->clear();
@@ -301,7 +376,7 @@ void AppDelegate::refreshCompletion(ScanKind kind, const DeviceList &ready, cons
     if (view.anyReady)
         showSelectedDevice();
     // An automatic scan leaves the busy state of a scan the person asked for to that scan.
-    setBusy(installRunning || (kind == ScanKind::Automatic && askedScansRunning > 0));
+    setBusy(workRunning() || (kind == ScanKind::Automatic && askedScansRunning > 0));
     noteListing();
     emit refreshCompleted();
     startWantedAutomaticScan();
@@ -346,6 +421,7 @@ void AppDelegate::showSelectedDevice()
 
 void AppDelegate::deviceChanged()
 {
+    unitToShow.clear();
     showSelectedDevice();
 }
 
@@ -380,6 +456,7 @@ void AppDelegate::installClicked()
     }
 
     installRunning = true;
+    updateWifiButton();
     installWatch = InstallWatch{device.serial(), adb::makeStopFlag(), false, false, std::nullopt};
     if (watcher)
         watcher->setInstalling(true);
@@ -412,7 +489,8 @@ void AppDelegate::finishInstall(const install::InstallResults &results, const De
     installRunning = false;
     if (watcher)
         watcher->setInstalling(false);
-    setBusy(false);
+    updateWifiButton();
+    setBusy(workRunning());
     const install::ConnectionFacts facts{installWatch.cutOff, installWatch.wasMissing,
                                          adb::listedAsDevice(latestListing, device.serial())};
     const install::InstallOutcome outcome = install::connectionLost(results, facts)

@@ -3,6 +3,7 @@
 #include "deviceinfo.h"
 #include "devicewatcher.h"
 #include "installjob.h"
+#include "networkunit.h"
 
 #include <QColor>
 #include <QHash>
@@ -41,6 +42,8 @@ public:
         bool watchDevices = false;
         // How long the unit being installed may be gone before the install is given up.
         int lostUnitLimitMs = kLostUnitLimitMs;
+        // How long "adb connect" may take.
+        int connectLimitMs = adb::kConnectLimitMs;
     };
 
     static constexpr int kLostUnitLimitMs = 15000;
@@ -64,6 +67,7 @@ public:
     void deviceChanged();
     void installClicked();
     void closeClicked();
+    void wifiClicked();
 
     void refreshDevices();
     void setBusy(bool busy, const std::optional<QString> &text = std::nullopt);
@@ -86,6 +90,10 @@ private:
     void showLog(const QString &text, bool scanMessage);
     void refreshCompletion(ScanKind kind, const DeviceList &ready, const DeviceList &listed);
     void finishInstall(const install::InstallResults &results, const DeviceInfo &device);
+    void connectNetworkUnit(const QString &address, bool quietly);
+    void connectionCompletion(const QString &address, bool quietly, const adb::ConnectAttempt &attempt);
+    void updateWifiButton();
+    [[nodiscard]] bool workRunning() const { return installRunning || connecting; }
     void showSelectedDevice();
     void installCompletion(const install::InstallResults &results, const DeviceInfo &device);
     [[nodiscard]] std::optional<QString> apkSha256() const;
@@ -98,6 +106,7 @@ private:
     QPointer<QLabel> statusBadge;
     QMap<QString, QLabel *> infoLabels;
     QPointer<QPushButton> installButton;
+    QPointer<QPushButton> wifiButton;
     QPointer<QProgressBar> progress;
     QPointer<QPlainTextEdit> logView;
     DeviceList devices;
@@ -127,6 +136,12 @@ private:
     DeviceList latestListing;
     adb::DeviceWatcher *watcher = nullptr;
 
+    // A connection attempt the person started (busy), and the quiet one at launch.
+    bool connecting = false;
+    bool launchTryRunning = false;
+    // The network unit just connected, to be shown once a scan finds it ready.
+    QString unitToShow;
+
     // The unit being installed, as the listing showed it during the install.
     struct InstallWatch
     {
@@ -148,4 +163,5 @@ private:
     const std::optional<QString> m_resourceDirForTests;
     const bool m_watchDevices = true;
     const int m_lostUnitLimitMs = kLostUnitLimitMs;
+    const int m_connectLimitMs = adb::kConnectLimitMs;
 };

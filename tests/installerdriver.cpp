@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -11,6 +13,9 @@
 
 InstallerDriver::InstallerDriver(bool withApk, std::optional<QString> expectedDigest, AppDelegate::TestSetup setup)
 {
+    // The one remembered setting, the last Wi-Fi address, lives in a folder of the tests' own.
+    static QTemporaryDir settingsHome;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsHome.path());
     if (withApk)
         QFile::copy(QStringLiteral(ZORVIK_BUILT_APK), apkFile());
     setup.resourceDir = adb.resourceDir();

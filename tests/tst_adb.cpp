@@ -2,6 +2,7 @@
 #include "devicewatcher.h"
 #include "discovery.h"
 #include "fakeadb.h"
+#include "networkunit.h"
 #include "trackdevices.h"
 
 #include <QTest>
@@ -202,6 +203,69 @@ private slots:
         for (int ends = 1; ends <= 7; ++ends)
             delays << adb::restartDelayMs(ends);
         QCOMPARE(delays, (QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000}));
+    }
+    // Only what passes reaches adb, as one HOST:PORT argument; "" is refused.
+    void networkAddress_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("IPv4, default port") << "192.168.1.50" << "192.168.1.50:5555";
+        QTest::newRow("IPv4 with port, blanks around") << " 10.0.0.7:5037 \n" << "10.0.0.7:5037";
+        QTest::newRow("leading zeros, read as octal") << "192.168.001.050" << "";
+        QTest::newRow("part over 255") << "192.168.1.256" << "";
+        QTest::newRow("host name") << "car-unit.local:5556" << "car-unit.local:5556";
+        QTest::newRow("253 characters") << QString("a.").repeated(126) + "b" << QString("a.").repeated(126) + "b:5555";
+        QTest::newRow("254 characters") << QString("a.").repeated(126) + "bc" << "";
+        QTest::newRow("label starts with -") << "-car.local" << "";
+        QTest::newRow("label ends with -") << "car-.local" << "";
+        QTest::newRow("a number in one") << "3232235826" << "";
+        QTest::newRow("three dotted numbers") << "10.0.1" << "";
+        QTest::newRow("hex last label") << "0x7f" << "";
+        QTest::newRow("IPv6, default port") << "[::1]" << "[::1]:5555";
+        QTest::newRow("IPv6 with port") << "[fe80::a:1]:5556" << "[fe80::a:1]:5556";
+        QTest::newRow("IPv6 with IPv4 tail") << "[::ffff:192.168.1.5]" << "[::ffff:192.168.1.5]:5555";
+        QTest::newRow("IPv6 without brackets") << "fe80::1" << "";
+        QTest::newRow("IPv6, nine groups") << "[1:2:3:4:5:6:7:8:9]" << "";
+        QTest::newRow("IPv6 with a zone") << "[fe80::1%eth0]" << "";
+        QTest::newRow("port 0") << "10.0.0.7:0" << "";
+        QTest::newRow("port over 65535") << "10.0.0.7:65536" << "";
+        QTest::newRow("port with a leading zero") << "10.0.0.7:05555" << "";
+        QTest::newRow("port with a sign") << "10.0.0.7:+5" << "";
+        QTest::newRow("empty") << "  " << "";
+        QTest::newRow("port alone") << ":5555" << "";
+        QTest::newRow("scheme") << "http://192.168.1.5" << "";
+        QTest::newRow("blank inside") << "192.168.1.5 5555" << "";
+        QTest::newRow("option") << "-s" << "";
+        QTest::newRow("quotes") << "'car.local'" << "";
+        QTest::newRow("command") << "car.local;reboot" << "";
+        QTest::newRow("path") << "car.local/x" << "";
+    }
+    void networkAddress()
+    {
+        QFETCH(QString, typed);
+        QTEST(adb::normalisedAddress(typed).value_or(QString()), "address");
+    }
+
+    // adb connect exits 0 whatever happened; its words decide, on any line.
+    void connectVerdict_data()
+    {
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<bool>("stopped");
+        QTest::addColumn<int>("verdict");
+        using V = adb::ConnectVerdict;
+        QTest::newRow("cold server") << "* daemon not running; starting now at tcp:5037\n* daemon started successfully\n"
+                                        "connected to 127.0.0.1:5555\n" << false << int(V::Connected);
+        QTest::newRow("already listed") << "already connected to 127.0.0.1:5555\n" << false << int(V::AlreadyConnected);
+        QTest::newRow("asks the person") << "failed to authenticate to 127.0.0.1:34137\n" << false << int(V::NeedsAuthorization);
+        QTest::newRow("refused") << "failed to connect to '127.0.0.1:1': Connection refused\n" << false << int(V::Failed);
+        QTest::newRow("newer adb's refusal") << "unable to connect to 127.0.0.1:1: Connection refused\n" << false << int(V::Failed);
+        QTest::newRow("ended by the limit") << "" << true << int(V::TimedOut);
+    }
+    void connectVerdict()
+    {
+        QFETCH(QString, said);
+        QFETCH(bool, stopped);
+        QTEST(int(adb::connectVerdict({stopped ? -1 : 0, said, stopped})), "verdict");
     }
 };
 

@@ -155,7 +155,7 @@ void WindowTest::invariantsHoldInEveryState()
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));
     QStringList expected;
-    for (const char *name : {"devicePopup", "refreshButton", "installButton", "logView"})
+    for (const char *name : {"devicePopup", "refreshButton", "wifiButton", "installButton", "logView"})
         if (window->findChild<QWidget *>(name)->isEnabled())
             expected << QLatin1String(name);
     expected << expected.first();

@@ -266,6 +266,23 @@ void buildSidePanel(QWidget *root, const QString &resourceDir, const QStringList
                                             i == 0 ? QColor(Qt::white) : white(0.62)));
     }
 
+    // A link rather than a button: most cars come by cable, and this is the way for those
+    // that can't.
+    auto *wifi = new QPushButton(QStringLiteral("Подключить по Wi-Fi…"), panel);
+    wifi->setObjectName(QStringLiteral("wifiButton"));
+    wifi->setAccessibleName(wifi->text());
+    wifi->setFont(uiFont(13));
+    wifi->setFlat(true);
+    wifi->setAutoDefault(false);
+    wifi->setCursor(Qt::PointingHandCursor);
+    wifi->setStyleSheet(QStringLiteral(
+        "QPushButton { color: rgb(173, 196, 232); text-align: left; border: none; background: transparent;"
+        " padding: 0; }"
+        "QPushButton:hover, QPushButton:focus { text-decoration: underline; }"
+        "QPushButton:disabled { color: rgba(173, 196, 232, 110); }"));
+    wifi->setGeometry(bottomUp(h, 42, 150, 245, 22));
+    widgets.wifiButton = wifi;
+
     makeLabel(panel, "scopeNote", QStringLiteral("Только Android-мультимедиа\nБез ECU · CAN · ADAS"),
               bottomUp(h, 42, 42, 245, 48), uiFont(11, QFont::DemiBold), rgb(0.37, 0.72, 1.0));
     makeLabel(panel, "versionLine", QStringLiteral("Installer 0.3.8  •  Zorvik App 0.5.4"),
@@ -403,7 +420,8 @@ InstallerWidgets buildInstallerWindow(const QString &resourceDir, const QStringL
     buildInstallArea(window, colours, widgets);
 
     QWidget::setTabOrder(widgets.devicePopup, widgets.refreshButton);
-    QWidget::setTabOrder(widgets.refreshButton, widgets.installButton);
+    QWidget::setTabOrder(widgets.refreshButton, widgets.wifiButton);
+    QWidget::setTabOrder(widgets.wifiButton, widgets.installButton);
     QWidget::setTabOrder(widgets.installButton, widgets.logView);
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {

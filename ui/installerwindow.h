@@ -27,6 +27,7 @@ struct InstallerWidgets
     QWidget *window = nullptr;
     QComboBox *devicePopup = nullptr;
     QPushButton *refreshButton = nullptr;
+    QPushButton *wifiButton = nullptr;      // "Подключить по Wi-Fi…", in the side panel
     QLabel *statusBadge = nullptr;
     QMap<QString, QLabel *> infoLabels;     // "model", "android", "build", "screen", "installed"
     QPushButton *installButton = nullptr;
