@@ -118,14 +118,19 @@ ConnectAttempt connectNetworkUnit(const QString &resourceDir, const QString &add
     return attempt;
 }
 
+QString networkAuthorizationText()
+{
+    return QStringLiteral("Подтвердите отладку на экране автомобиля. Когда вы нажмёте «Разрешить», "
+                          "автомобиль появится в списке сам.");
+}
+
 QString connectLogText(const ConnectAttempt &attempt, const QString &address)
 {
     switch (attempt.verdict) {
     case ConnectVerdict::Connected:
         return {};
     case ConnectVerdict::NeedsAuthorization:
-        return QStringLiteral("Подтвердите отладку на экране автомобиля. Когда вы нажмёте «Разрешить», "
-                              "автомобиль появится в списке сам.");
+        return networkAuthorizationText();
     case ConnectVerdict::TimedOut:
         return QStringLiteral("Нет ответа от %1 за 15 секунд. Проверьте адрес и что автомобиль и компьютер "
                               "в одной сети Wi-Fi.")

@@ -50,6 +50,10 @@ struct ConnectAttempt
 // keep adb waiting for the system's connect timeout, about two minutes.
 inline constexpr int kConnectLimitMs = 15000;
 
+// What to do when a unit reached over Wi-Fi waits for the person's "Allow": there is no
+// cable to plug in, and the unit shows its question on its own screen.
+[[nodiscard]] QString networkAuthorizationText();
+
 // What the log says after an attempt; empty when it connected.
 [[nodiscard]] QString connectLogText(const ConnectAttempt &attempt, const QString &address);
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QSettings>
 #include <QSignalSpy>
@@ -87,6 +88,27 @@ QStringList InstallerDriver::answerAlerts(const QString &answer, const std::func
     answerer.start(20);
     action();
     return alerts;
+}
+
+bool InstallerDriver::connectByWifi(const QString &address)
+{
+    bool enabled = false;
+    QTimer typist;
+    QObject::connect(&typist, &QTimer::timeout, [&] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        auto *edit = dialog ? dialog->findChild<QLineEdit *>(QStringLiteral("wifiAddress")) : nullptr;
+        if (!edit || !dialog->isVisible())
+            return;
+        typist.stop();
+        edit->selectAll();
+        QTest::keyClicks(edit, address);
+        const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
+        enabled = std::ranges::any_of(buttons, [](QPushButton *b) { return b->text() == "Подключить" && b->isEnabled(); });
+        QTest::keyClick(edit, enabled ? Qt::Key_Return : Qt::Key_Escape);
+    });
+    typist.start(20);
+    child<QPushButton>(QStringLiteral("wifiButton"))->click();
+    return enabled;
 }
 
 QStringList InstallerDriver::pressInstall(const QString &answer)

@@ -64,6 +64,9 @@ public:
     // Runs `action` and answers every alert that comes up meanwhile: with the button titled
     // `answer`, or with Escape when `answer` is empty. Returns the texts of the alerts shown.
     QStringList answerAlerts(const QString &answer, const std::function<void()> &action);
+    // Presses «Подключить по Wi-Fi…», types `address` into the dialog as a person would and
+    // presses Return. Returns whether «Подключить» was enabled; if not, Escape closes it.
+    bool connectByWifi(const QString &address);
     // Presses the install button and answers its alerts so.
     QStringList pressInstall(const QString &answer);
 

@@ -10,6 +10,7 @@
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -368,6 +369,21 @@ private slots:
         QCOMPARE(driver.log(), "Автомобиль отключён — установка не начата. Подключите его снова.");
         QCOMPARE(driver.snapshot().mid(2), before.mid(2));
         QVERIFY(!driver.adb.calls().contains(QStringList{"-s", "S1", "install", "-r", driver.apkFile()}));
+    }
+
+    // Nothing that fails the address rule reaches adb: not typed, not remembered.
+    void refusedAddressesNeverReachAdb()
+    {
+        InstallerDriver driver;
+        QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").setValue("wifi/lastAddress", "car;reboot");
+        driver.adb.setListing(kOneUnit);
+        driver.adb.addDevice({QStringLiteral("S1")});
+        driver.launch();
+        for (const char *typed : {"192.168.001.050", "http://car.local", "-s car", ""})
+            QVERIFY2(!driver.connectByWifi(QString::fromLatin1(typed)), typed);
+        QTest::qWait(100);
+        QCOMPARE(driver.adb.calls(), (QList<QStringList>{{"start-server"}, {"devices"}} + probeCalls("S1")));
+        QCOMPARE(driver.log(), "Найдено устройств: 1. Выполнена только read-only диагностика.");
     }
 
     void closingWhileAdbHangsEndsPromptly()

@@ -1,6 +1,8 @@
 #include "devicepanel.h"
 
 #include "textrules.h"
+#include "networkunit.h"
+#include "trackdevices.h"
 
 #include <algorithm>
 
@@ -55,8 +57,16 @@ ScanView scanView(const DeviceList &ready, const DeviceList &listed)
         const bool lacksPermission = std::any_of(listed.cbegin(), listed.cend(), [](const DeviceInfo &row) {
             return row.state().startsWith(QLatin1String("no permissions"));
         });
-        view.logText = lacksPermission ? noUsbPermissionText()
-                                       : QStringLiteral("Подключите кабель и подтвердите запрос RSA на экране автомобиля.");
+        // A unit reached over Wi-Fi has no cable to plug in; it shows its question on its screen.
+        const bool networkUnitAsks = std::any_of(listed.cbegin(), listed.cend(), [](const DeviceInfo &row) {
+            return adb::isNetworkSerial(row.serial()) && row.state() == QLatin1String("unauthorized");
+        });
+        if (lacksPermission)
+            view.logText = noUsbPermissionText();
+        else if (networkUnitAsks)
+            view.logText = adb::networkAuthorizationText();
+        else
+            view.logText = QStringLiteral("Подключите кабель и подтвердите запрос RSA на экране автомобиля.");
         return view;
     }
     view.anyReady = true;

@@ -16,6 +16,7 @@
 
 #include <QJsonArray>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QtEndian>
@@ -49,6 +50,8 @@ private slots:
     void roads();
     void followsTheCable_data();
     void followsTheCable();
+    void wifi_data();
+    void wifi();
     void simCodecs_data();
     void simCodecs();
     void simThroughRealAdb_data();
@@ -220,6 +223,69 @@ void TestEndToEnd::followsTheCable()
         QCOMPARE(driver.info("model"), shown == kNoValue ? kNoValue : "LI_AUTO Li Auto HU 8155");
         QCOMPARE(driver.info("installed") == kNoValue, shown == kNoValue);
     }
+}
+
+// A unit reached by its address, typed into the dialog as a person would.
+void TestEndToEnd::wifi_data()
+{
+    QTest::addColumn<QString>("unit");      // "sim", "asks" (authorization), "closed" port, "silent" listener
+    QTest::addColumn<QString>("log");       // its head, PORT for the port; none: the unit is shown
+
+    const QString sorry = QStringLiteral("Не удалось подключиться к 127.0.0.1:PORT:\n");
+    QTest::newRow("the simulator, then remembered at the next launch") << "sim" << "";
+    QTest::newRow("asks for authorization") << "asks"
+        << "Подтвердите отладку на экране автомобиля. Когда вы нажмёте «Разрешить», автомобиль появится в списке сам.";
+    QTest::newRow("closed port") << "closed" << sorry;
+    // adb gives up on it after 10 s; the limit here is shorter, so the limit ends it.
+    QTest::newRow("listener that never answers") << "silent" << "Нет ответа от 127.0.0.1:PORT за 15 секунд.";
+}
+
+void TestEndToEnd::wifi()
+{
+    QFETCH(QString, unit);
+    QFETCH(QString, log);
+
+    AdbServerSandbox adb;
+    SimulatedUnit car(unit == "asks" ? QJsonObject{{"unauthorized", true}} : QJsonObject{});
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost));
+    const quint16 port = unit == "sim" || unit == "asks" ? car.serial().section(':', 1).toUShort() : listener.serverPort();
+    if (unit == "closed")
+        listener.close();
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
+    AppDelegate::TestSetup setup = watching();
+    setup.connectLimitMs = 3000;
+    const auto launched = [&] {
+        auto driver = std::make_unique<InstallerDriver>(true, std::nullopt, setup);
+        const QString carried = QDir(driver->adb.resourceDir()).filePath("adb");
+        QFile::remove(carried);
+        QFile::link(ZORVIK_REAL_ADB, carried);
+        driver->launch();
+        return driver;
+    };
+    QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").remove("wifi/lastAddress");
+    std::unique_ptr<InstallerDriver> driver = launched();
+    QVERIFY(driver->connectByWifi(address));
+    QTRY_VERIFY_WITH_TIMEOUT(!driver->child<QPushButton>("wifiButton")->isEnabled() || !log.isEmpty(), 5000);
+    const auto shown = [&] { return driver->popup()->currentText().endsWith(address) && driver->info("model") != kNoValue; };
+    if (!log.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(driver->log().startsWith(QString(log).replace("PORT", QString::number(port))), 20000);
+        QVERIFY(!driver->progressRunning() && driver->child<QPushButton>("wifiButton")->isEnabled());
+        if (unit == "closed")
+            QVERIFY2(driver->log().contains("Connection refused"), qPrintable(driver->log()));
+        if (unit != "asks")
+            return;
+        QVERIFY(car.allow());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(shown(), 15000);
+    if (unit != "sim")
+        return;
+    // Remembered, and tried once at the next launch with no click.
+    QCOMPARE(QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").value("wifi/lastAddress"), address);
+    driver.reset();
+    QVERIFY(adb.runAdb({"disconnect", address}).output.startsWith("disconnected"));
+    driver = launched();
+    QTRY_VERIFY_WITH_TIMEOUT(shown(), 15000);
 }
 
 void TestEndToEnd::simCodecs_data()
