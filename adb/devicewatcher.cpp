@@ -9,6 +9,10 @@
 
 namespace adb {
 
+namespace {
+const int kPollLimitMs = 5000;
+}
+
 std::optional<int> pollIntervalMs(const DeviceList &listing, bool installing,
                                   std::optional<qint64> youngestOtherStateMs)
 {
@@ -76,6 +80,7 @@ void DeviceWatcher::restartNow()
 void DeviceWatcher::startStream()
 {
     m_buffer.clear();
+    m_dropping = false;
     m_stream.start(adbPath(m_resourceDir), {QStringLiteral("track-devices")}, QIODevice::ReadOnly);
 }
 
@@ -88,6 +93,11 @@ void DeviceWatcher::streamEnded()
 
 void DeviceWatcher::readStream()
 {
+    // Whatever a dropped stream still delivers before it ends is not to be trusted.
+    if (m_dropping) {
+        (void)m_stream.readAll();
+        return;
+    }
     for (;;) {
         // Read no further than the message at hand, so the buffer never holds more than one.
         qsizetype wanted = 4 - m_buffer.size();
@@ -106,6 +116,7 @@ void DeviceWatcher::readStream()
         case TrackedStep::Kind::Malformed:
             // Not adb's stream: drop it; streamEnded starts another after the back-off.
             m_buffer.clear();
+            m_dropping = true;
             m_stream.kill();
             return;
         case TrackedStep::Kind::Message:
@@ -174,7 +185,10 @@ void DeviceWatcher::poll()
 {
     m_pollRunning = true;
     runInBackground(
-        this, [dir = m_resourceDir] { return parseDeviceListing(run(dir, {QStringLiteral("devices")}).output); },
+        // A wedged server must not stop every later comparison.
+        this, [dir = m_resourceDir] {
+            return parseDeviceListing(run(dir, {QStringLiteral("devices")}, {kPollLimitMs, {}}).output);
+        },
         [this](const DeviceList &listing) {
             m_pollRunning = false;
             if (m_haveBaseline)

@@ -64,6 +64,7 @@ private:
     const QString m_resourceDir;
     QProcess m_stream;
     QByteArray m_buffer;            // at most one message
+    bool m_dropping = false;        // the stream was malformed and is being ended
     QTimer m_restartTimer;
     int m_endsInARow = 0;
     bool m_started = false;

@@ -34,13 +34,24 @@ void writeListing(const QString &dir, const QString &rows)
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write((kHeader + rows).toUtf8()) > 0);
 }
 
+// Whether the process still runs (a zombie nobody reaps has ended).
+bool isRunning(int pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    // "PID (NAME) STATE ..."
+    const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+    return !text.isEmpty() && text.at(text.lastIndexOf(')') + 2) != 'Z';
+}
+
 // The child process: the installer as main() runs it, against the fake adb the parent set
-// up, its window closed as soon as adb is known to hang.
+// up, with the watcher on, its window closed as soon as adb is known to hang.
 int runChild(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const QString resourceDir = qEnvironmentVariable(kChildMode);
-    AppDelegate delegate(AppDelegate::TestSetup{resourceDir, std::nullopt});
+    AppDelegate::TestSetup setup = watching();
+    setup.resourceDir = resourceDir;
+    AppDelegate delegate(setup);
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [&] {
         if (delegate.mainWindow() && QFile::exists(resourceDir + "/hanging"))
@@ -389,14 +400,19 @@ private slots:
     void closingWhileAdbHangsEndsPromptly()
     {
         FakeAdb adb;
-        const QString hanging = adb.resourceDir() + "/hanging";
-        // adb answers nothing for as long as the installer lives.
-        adb.replyWithScript({"devices"}, "touch '" + hanging + "'; while kill -0 $PPID 2>/dev/null; do sleep 0.1; done");
+        const QString dir = adb.resourceDir();
+        const QString hanging = dir + "/hanging";
+        // Both adb children hang until they are ended and write down their pids: the
+        // watcher's track-devices, and the listing, which waits for the watcher to be there.
+        // (sleep, not tail -f, which ends by itself once its pipe's reader has gone.)
+        adb.replyWithScript({"track-devices"}, "echo $$ > '" + dir + "/track.pid'; exec sleep 30");
+        adb.replyWithScript({"devices"}, "i=0; while [ ! -e '" + dir + "/track.pid' ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i+1)); done\n"
+                                         "echo $$ > '" + hanging + ".new'; mv '" + hanging + ".new' '" + hanging + "'; exec sleep 30");
         // The installer runs as its own process (this executable again): what counts is
         // that the whole process ends once its window closes, however long adb hangs.
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QString::fromLatin1(kChildMode), adb.resourceDir());
+        env.insert(QString::fromLatin1(kChildMode), dir);
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::ForwardedChannels);
         child.start(QCoreApplication::applicationFilePath(), {});
@@ -408,6 +424,13 @@ private slots:
         QVERIFY2(sinceHanging.elapsed() < 1000, qPrintable(QString::number(sinceHanging.elapsed()) + " ms"));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 0);
+        // _Exit ends no child by itself: the adb processes must have gone with the installer.
+        for (const QString &pidFile : {dir + "/track.pid", hanging}) {
+            QFile file(pidFile);
+            const int pid = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+            QVERIFY2(pid > 0, qPrintable(pidFile));
+            QTRY_VERIFY2_WITH_TIMEOUT(!isRunning(pid), qPrintable(pidFile), 2000);
+        }
     }
 };
 

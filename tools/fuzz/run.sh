@@ -10,7 +10,7 @@ seconds="${1:-30}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(fuzz_splitpieces fuzz_property fuzz_lastvalue fuzz_devicelisting fuzz_utf8)
+    targets=(fuzz_splitpieces fuzz_property fuzz_lastvalue fuzz_devicelisting fuzz_utf8 fuzz_trackdevices)
 fi
 build="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
 
