@@ -9,12 +9,14 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QWidget>
 
 namespace {
@@ -24,9 +26,11 @@ const QString kCloseTitle = QStringLiteral("Готово — закрыть ус
 const char *const kClosesProperty = "closesInstaller";
 
 // Shows an application-modal alert made afresh for this one question. The first button is
-// the default; Escape and the window's close button answer with the last one. Returns
-// whether the first button was pressed.
-bool runAlert(QWidget *parent, const install::AlertText &text, const QStringList &buttons)
+// the default; Escape and the window's close button answer with the last one, or with the
+// first when `escapeIsDefault`. Returns whether the first button was pressed. While the
+// alert is open, `*shown` points at it.
+bool runAlert(QWidget *parent, const install::AlertText &text, const QStringList &buttons,
+              bool escapeIsDefault = false, QPointer<QMessageBox> *shown = nullptr)
 {
     QMessageBox box(parent);
     box.setWindowModality(Qt::ApplicationModal);
@@ -39,7 +43,9 @@ bool runAlert(QWidget *parent, const install::AlertText &text, const QStringList
         added << box.addButton(buttons.at(i), role);
     }
     box.setDefaultButton(added.first());
-    box.setEscapeButton(added.last());
+    box.setEscapeButton(escapeIsDefault ? added.first() : added.last());
+    if (shown)
+        *shown = &box;
     box.exec();
     return box.clickedButton() == added.first();
 }
@@ -53,7 +59,8 @@ AppDelegate::AppDelegate()
 
 AppDelegate::AppDelegate(const TestSetup &setup)
     : expectedApkSha256(setup.expectedApkSha256.value_or(QStringLiteral(ZORVIK_EXPECTED_APK_SHA256))),
-      m_resourceDirForTests(setup.resourceDir)
+      m_resourceDirForTests(setup.resourceDir),
+      longInstallHint(setup.longInstallHint)
 {
 }
 
@@ -91,6 +98,11 @@ void AppDelegate::buildWindow()
     for (const QLabel *label : std::as_const(infoLabels))
         builtColours.insert(label, textColour(label));
 
+    window->installEventFilter(this);
+    longInstallTimer = new QTimer(this);
+    longInstallTimer->setSingleShot(true);
+    connect(longInstallTimer, &QTimer::timeout, this, &AppDelegate::showLongInstallHint);
+
     connect(devicePopup, &QComboBox::activated, this, &AppDelegate::deviceChanged);
     connect(widgets.refreshButton, &QPushButton::clicked, this, &AppDelegate::refreshClicked);
     // One connection serves both jobs of the button: it installs until an install has
@@ -117,6 +129,36 @@ void AppDelegate::closeClicked()
     QCoreApplication::exit(0);
 }
 
+bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
+{
+    // The title-bar button and the window manager's close keys arrive here; so does Cmd+Q on
+    // macOS, as Qt closes every window before it quits and quits only if all of them agreed.
+    if (watched == window.get() && event->type() == QEvent::Close && installRunning) {
+        event->ignore();
+        if (!closeQuestion && !closeDuringInstall())
+            closeClicked();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+bool AppDelegate::closeDuringInstall()
+{
+    // An install left running would go on without the installer, and the permission and
+    // the launch that follow it would never run.
+    return runAlert(window.get(), install::closeDuringInstallAlert(),
+                    {QStringLiteral("Подождать"), QStringLiteral("Закрыть")}, true, &closeQuestion);
+}
+
+void AppDelegate::showLongInstallHint()
+{
+    // A unit may be waiting for a prompt on its own screen ("verify apps", "install via
+    // USB"). A unit that is not listed as ready can't show one.
+    if (installRunning && adb::listedAsDevice(latestListing, installSerial))
+        replaceLogText(logView, QStringLiteral("Устанавливаем Zorvik App…\nУстановка идёт дольше обычного. "
+                                               "Посмотрите на экран автомобиля: он может ждать подтверждения."));
+}
+
 void AppDelegate::refreshDevices()
 {
     // During an install the log keeps saying that the unit is being changed.
@@ -124,9 +166,7 @@ void AppDelegate::refreshDevices()
         setBusy(true);
     else
         setBusy(true, QStringLiteral("Ищем подключённые экраны…"));
-    adb::startScan(this, resourceDir(), [this](const DeviceList &ready, const DeviceList &listed) {
-        refreshCompletion(ready, listed);
-    });
+    adb::startScan(this, resourceDir(), [this](const adb::ScanResult &scan) { refreshCompletion(scan); });
 }
 
 void AppDelegate::setBusy(bool busy, const std::optional<QString> &text)
@@ -155,10 +195,11 @@ void AppDelegate::updateSteps(int completed, std::optional<int> current)
     }
 }
 
-void AppDelegate::refreshCompletion(const DeviceList &ready, const DeviceList &listed)
+void AppDelegate::refreshCompletion(const adb::ScanResult &scan)
 {
-    devices = ready;
-    const ScanView view = scanView(ready, listed);
+    devices = scan.ready;
+    latestListing = scan.listed;
+    const ScanView view = scanView(scan);
     devicePopup->clear();
     // While an install runs, the steps and the log go on telling about it; the panel
     // itself shows what this scan found.
@@ -246,6 +287,8 @@ void AppDelegate::installClicked()
         return;
 
     installRunning = true;
+    installSerial = device.serial();
+    longInstallTimer->start(longInstallHint);
     setBusy(true, QStringLiteral("Устанавливаем Zorvik App…"));
     updateSteps(2, 2);
     install::startInstall(this, resourceDir(), device,
@@ -257,8 +300,12 @@ void AppDelegate::installClicked()
 void AppDelegate::installCompletion(const install::InstallResults &results, const DeviceInfo &device)
 {
     installRunning = false;
+    longInstallTimer->stop();
+    // The question whether to close is moot now; the person reads the outcome instead.
+    if (closeQuestion)
+        closeQuestion->close();
     setBusy(false);
-    const install::InstallOutcome outcome = install::installOutcome(results);
+    const install::InstallOutcome outcome = install::installOutcome(results, device.sdk);
     replaceLogText(logView, outcome.logText);
     showPanelText(statusBadge, outcome.badge);
     if (!outcome.installed) {

@@ -10,15 +10,22 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
 class QComboBox;
 class QLabel;
+class QMessageBox;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 class QWidget;
+
+namespace adb {
+struct ScanResult;
+}
 
 // The one object that holds the installer's state: the window and its widgets, the ready
 // devices and the constants. Everything runs on the GUI thread; background work (a scan,
@@ -28,12 +35,17 @@ class AppDelegate : public QObject
     Q_OBJECT
 
 public:
-    // What tests may set up in code. The shipped program uses neither: it finds its
-    // resources beside the executable and checks the APK against the digest compiled in.
+    // How long an install runs before the log points at the car's screen.
+    static constexpr std::chrono::seconds kLongInstallHint{30};
+
+    // What tests may set up in code. The shipped program uses none of it: it finds its
+    // resources beside the executable, checks the APK against the digest compiled in and
+    // keeps its time limits.
     struct TestSetup
     {
         QString resourceDir;
         std::optional<QString> expectedApkSha256;
+        std::chrono::milliseconds longInstallHint = kLongInstallHint;
     };
 
     AppDelegate();
@@ -66,11 +78,17 @@ signals:
     void refreshCompleted();
     void installCompleted();
 
+protected:
+    // Asks before the window closes while an install runs (see closeDuringInstall).
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void buildWindow();
-    void refreshCompletion(const DeviceList &ready, const DeviceList &listed);
+    void refreshCompletion(const adb::ScanResult &scan);
     void showSelectedDevice();
     void installCompletion(const install::InstallResults &results, const DeviceInfo &device);
+    [[nodiscard]] bool closeDuringInstall();
+    void showLongInstallHint();
     [[nodiscard]] std::optional<QString> apkSha256() const;
     [[nodiscard]] std::optional<qsizetype> selectedIndex() const;
     [[nodiscard]] bool installButtonCloses() const;
@@ -95,9 +113,17 @@ private:
     // True from the confirmed install until its completion. A scan that finishes meanwhile
     // refreshes the panel but must not end the busy state: the unit is still being changed.
     bool installRunning = false;
+    // The unit the running install changes, and the latest listing adb gave (each scan's
+    // rows, whatever their state): whether the unit is still there as "device".
+    QString installSerial;
+    DeviceList latestListing;
+    QTimer *longInstallTimer = nullptr;
+    // The question "Установка ещё идёт" while it is open; the install's end closes it.
+    QPointer<QMessageBox> closeQuestion;
     // The text colour each panel label was built with; green belongs only to the texts
     // that report a finished install.
     QHash<const QLabel *, QColor> builtColours;
 
     const std::optional<QString> m_resourceDirForTests;
+    const std::chrono::milliseconds longInstallHint = kLongInstallHint;
 };

@@ -45,7 +45,10 @@ void startInstall(QObject *context, const QString &resourceDir, const DeviceInfo
                   std::function<void(const InstallResults &, const DeviceInfo &)> completion);
 
 // What the window shows once the job is done, decided by installSucceeded and
-// grantSucceeded; the texts of a successful install are never shown.
+// grantSucceeded; the texts of a successful install are never shown. A failure that car
+// owners meet often (a newer app on the car, a full unit, another signature, ...) gets a
+// plain explanation under the header, then a blank line, then adb's words unchanged so
+// that they can still be copied. `sdk` is the unit's ro.build.version.sdk as probed.
 struct InstallOutcome
 {
     bool installed = false;   // the package is on the unit (the permission may still be missing)
@@ -53,9 +56,9 @@ struct InstallOutcome
     QString badge;            // the badge right after the job, before the success badge
 };
 
-[[nodiscard]] InstallOutcome installOutcome(const InstallResults &results);
+[[nodiscard]] InstallOutcome installOutcome(const InstallResults &results, const QString &sdk);
 
-// The texts of the two alerts around an install.
+// The texts of the alerts around an install.
 struct AlertText
 {
     QString message;
@@ -64,5 +67,7 @@ struct AlertText
 
 [[nodiscard]] AlertText verificationFailedAlert();
 [[nodiscard]] AlertText confirmationAlert(bool installed);
+// Asked when the window is closed while the install job runs.
+[[nodiscard]] AlertText closeDuringInstallAlert();
 
 } // namespace install

@@ -169,7 +169,7 @@ private slots:
         const QString failed = "Ошибка установки:\n";
         const QString partial = "Zorvik App обновлён, но разрешение на установку APK не выдано:\n";
         const QString done = "Готово: Zorvik App обновлён, разрешение на установку APK выдано.";
-        const QString refusal = "adb: failed to install x.apk: Failure [INSTALL_FAILED_UPDATE_INCOMPATIBLE]";
+        const QString refusal = "adb: failed to install x.apk: Failure [INSTALL_FAILED_INVALID_APK]";
         const QString unknown = "Error: Unknown operation string: REQUEST_INSTALL_PACKAGES";
         QTest::newRow("install refused on stderr, status 0") << "echo '" + refusal + "' >&2" << "" << false
                                                              << failed + refusal + '\n';

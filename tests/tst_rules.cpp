@@ -1,10 +1,12 @@
 #include "devicepanel.h"
+#include "installjob.h"
 #include "steprules.h"
 #include "textrules.h"
 
 #include <QTest>
 
 Q_DECLARE_METATYPE(std::optional<int>)
+Q_DECLARE_METATYPE(adb::CommandResult)
 
 namespace {
 DeviceInfo unit(const QString &state, const QString &manufacturer = {}, const QString &model = {})
@@ -20,6 +22,7 @@ const QString kApprove = QStringLiteral("Нужно подтвердить USB-�
 const QString kRsa = QStringLiteral("Подключите кабель и подтвердите запрос RSA на экране автомобиля.");
 const QString kUdev = QStringLiteral("udevadm control --reload-rules");
 const QString kHeadUnit = QStringLiteral("●  МУЛЬТИМЕДИА LI AUTO ГОТОВА");
+const QString kNoUsb = QStringLiteral("●  НЕТ ДОСТУПА К USB");
 } // namespace
 
 class TestRules : public QObject
@@ -46,6 +49,9 @@ private slots:
         QTest::newRow("badge: LI_AUTO, any case") << "badge" << "Li_Auto|X01" << kHeadUnit;
         QTest::newRow("badge: hu_ in the model") << "badge" << "Qualcomm|hu_8155" << kHeadUnit;
         QTest::newRow("badge: not across the blank") << "badge" << "LI|_AUTO" << "●  ANDROID-УСТРОЙСТВО ГОТОВО";
+        QTest::newRow("installed: a later line, trimmed") << "installed" << "\r\n package:/data/app/base.apk\r\n" << "1";
+        QTest::newRow("installed: errors are no") << "installed"
+            << "error: device 'S' not found\nError: Could not access the Package Manager.  Is the system running?" << "0";
     }
     void text()
     {
@@ -54,6 +60,7 @@ private slots:
         const QString result = rule == "lines"      ? adb::splitPieces(input, adb::isNewlineCharacter).join(u'|')
                                : rule == "property" ? adb::propertyFromOutput(input, QStringLiteral("ro.build.version.sdk"))
                                : rule == "last"     ? adb::lastValue(input)
+                               : rule == "installed" ? QString::number(adb::listsPackage(input))
                                : rule == "badge"
                                    ? deviceView(unit("device", input.section(u'|', 0, 0), input.section(u'|', 1))).badge
                                    : QStringLiteral("no such rule");
@@ -64,6 +71,7 @@ private slots:
     {
         QTest::addColumn<DeviceList>("ready");
         QTest::addColumn<DeviceList>("listed");
+        QTest::addColumn<adb::CommandResult>("startServer");
         QTest::addColumn<QString>("item");      // the first
         QTest::addColumn<QString>("badge");
         QTest::addColumn<QString>("log");       // a part of it
@@ -71,20 +79,26 @@ private slots:
         const DeviceList two{unit("device", "LI_AUTO", "HU_L9"), unit("device", "Google", "Pixel 7")};
         const DeviceInfo plugdev = unit("no permissions (user in plugdev group; are your udev rules wrong?); see [http://d.android.com]");
         const DeviceInfo udev = unit("no permissions (missing udev rules? user is in the plugdev group); see [http://d.android.com]");
-        QTest::newRow("nothing listed") << none << none << kNotFound << "●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ" << kRsa;
-        QTest::newRow("unauthorized") << none << DeviceList{unit("unauthorized")} << kApprove << kWaiting << kRsa;
-        QTest::newRow("no permissions, plugdev wording") << none << DeviceList{plugdev} << kNotFound << kWaiting << kUdev;
-        QTest::newRow("udev wording, unauthorized second") << none << DeviceList{udev, unit("unauthorized")}
-                                                           << kApprove << kWaiting << kUdev;
-        QTest::newRow("two ready") << two << two + DeviceList{unit("unauthorized")} << "LI_AUTO HU_L9  ·  S" << "●  УСТРОЙСТВО ГОТОВО"
-                                   << "Найдено устройств: 2. Выполнена только read-only диагностика.";
+        const adb::CommandResult fine;
+        const QString loader = "adb: error while loading shared libraries: libusb-1.0.so.0: cannot open shared object file";
+        QTest::newRow("nothing listed") << none << none << fine << kNotFound << "●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ" << kRsa;
+        QTest::newRow("adb does not run") << none << none << adb::CommandResult{127, loader + "\n"} << kNotFound
+            << "●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ" << "Не удалось запустить adb из установщика:\n" + loader + "\nПереустановите установщик";
+        QTest::newRow("server failed, a unit listed all the same") << none << DeviceList{unit("unauthorized")}
+                                                                   << adb::CommandResult{1, "x"} << kApprove << kWaiting << kRsa;
+        QTest::newRow("no permissions, plugdev wording") << none << DeviceList{plugdev} << fine << kNotFound << kNoUsb << kUdev;
+        QTest::newRow("udev wording, unauthorized second") << none << DeviceList{udev, unit("unauthorized")} << fine
+                                                           << kApprove << kNoUsb << kUdev;
+        QTest::newRow("two ready") << two << two + DeviceList{unit("unauthorized")} << fine << "LI_AUTO HU_L9  ·  S"
+                                   << "●  УСТРОЙСТВО ГОТОВО" << "Найдено устройств: 2. Выполнена только read-only диагностика.";
     }
     void scan()
     {
         QFETCH(DeviceList, ready);
         QFETCH(DeviceList, listed);
+        QFETCH(adb::CommandResult, startServer);
         QFETCH(QString, log);
-        const ScanView view = scanView(ready, listed);
+        const ScanView view = scanView({ready, listed, startServer});
         QCOMPARE(view.anyReady, !ready.isEmpty());
         QCOMPARE(view.popupItems.size(), qMax(ready.size(), 1));
         QTEST(view.popupItems.first(), "item");
@@ -92,6 +106,46 @@ private slots:
         QVERIFY2(view.logText.contains(log), qPrintable(view.logText));
         // Approving RSA on the car can't help a computer that may not open the USB device.
         QCOMPARE(view.logText.contains("RSA"), log == kRsa);
+    }
+
+    // What an install or its permission step printed, as the log tells it: the header, the
+    // explanation when there is one, a blank line, then adb's words unchanged.
+    void explanation_data()
+    {
+        QTest::addColumn<QString>("sdk");       // empty: the install failed; else appops did, on this unit
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("explained"); // how the explanation begins; empty: none
+        const QString streamed = "adb: failed to install /r/ZorvikStore.apk: Failure [%1: Package ru.zorvik.store ...]\n";
+        const QString pushed = "Performing Push Install\r\n/r/ZorvikStore.apk: 1 file pushed, 0 skipped.\r\nFailure [%1]\r\n";
+        const QString unknown = "Error: Unknown operation string: REQUEST_INSTALL_PACKAGES\r\n";
+        const QString signature = "На автомобиле стоит Zorvik App с другой подписью.";
+        const QString screen = "Автомобиль не разрешил установку.";
+        QTest::newRow("downgrade, streamed") << "" << 1 << streamed.arg("INSTALL_FAILED_VERSION_DOWNGRADE") << "На автомобиле уже стоит более новая";
+        QTest::newRow("full, pushed, status 0") << "" << 0 << pushed.arg("INSTALL_FAILED_INSUFFICIENT_STORAGE") << "На мультимедийной системе не хватает места.";
+        QTest::newRow("signature, streamed") << "" << 1 << streamed.arg("INSTALL_FAILED_UPDATE_INCOMPATIBLE") << signature;
+        QTest::newRow("shared user, pushed") << "" << 0 << pushed.arg("INSTALL_FAILED_SHARED_USER_INCOMPATIBLE") << signature;
+        QTest::newRow("older sdk, pushed") << "" << 0 << pushed.arg("INSTALL_FAILED_OLDER_SDK") << "Эта версия Android слишком старая";
+        QTest::newRow("restricted, streamed") << "" << 1 << streamed.arg("INSTALL_FAILED_USER_RESTRICTED") << screen;
+        QTest::newRow("verification, pushed") << "" << 0 << pushed.arg("INSTALL_FAILED_VERIFICATION_FAILURE") << screen;
+        QTest::newRow("another code") << "" << 0 << pushed.arg("INSTALL_FAILED_INTERNAL_ERROR") << "";
+        QTest::newRow("appops unknown, API 25") << "25" << 0 << unknown << "На Android 7 и более ранних версиях это разрешение не нужно";
+        QTest::newRow("appops unknown, API 26") << "26" << 0 << unknown << "";
+        QTest::newRow("appops unknown, API not a number") << "2x" << 0 << unknown << "";
+        QTest::newRow("appops refused otherwise, API 23") << "23" << 255 << "java.lang.SecurityException: uid 2000" << "";
+    }
+    void explanation()
+    {
+        QFETCH(QString, sdk);
+        QFETCH(int, status);
+        QFETCH(QString, output);
+        QFETCH(QString, explained);
+        const install::InstallResults results{sdk.isEmpty() ? adb::CommandResult{status, output} : adb::CommandResult{0, "Success\n"},
+                                              {status, output}};
+        const QString header = sdk.isEmpty() ? "Ошибка установки:\n" : "Zorvik App обновлён, но разрешение на установку APK не выдано:\n";
+        const QString log = install::installOutcome(results, sdk.isEmpty() ? "23" : sdk).logText;
+        QVERIFY2(log.startsWith(header + explained) && log.endsWith((explained.isEmpty() ? header : "\n\n") + output), qPrintable(log));
+        QCOMPARE(log == header + output, explained.isEmpty());
     }
 
     void deviceTexts()
