@@ -255,6 +255,46 @@ private slots:
         QCOMPARE(driver.adb.calls(), QList<QStringList>{});
     }
 
+    // Closing the window while the install runs asks first, and only then. The hint for a
+    // long install comes at once here.
+    void closeDuringInstall()
+    {
+        InstallerDriver driver;
+        driver.app = std::make_unique<AppDelegate>(AppDelegate::TestSetup{driver.adb.resourceDir(), std::nullopt, std::chrono::milliseconds(1)});
+        driver.launchWithOneUnit();
+        const QString held = driver.adb.resourceDir() + "/held";
+        driver.adb.replyWithScript({"-s", "S1", "install", "-r", driver.apkFile()},
+                                   QStringLiteral("touch '%1'; while [ -e '%1' ]; do sleep 0.05; done; echo Success").arg(held));
+        QSignalSpy done(driver.app.get(), &AppDelegate::installCompleted);
+        QCOMPARE(driver.pressInstall(kContinue).size(), 1);
+        QTRY_COMPARE(driver.log(), "Устанавливаем Zorvik App…\nУстановка идёт дольше обычного. "
+                                   "Посмотрите на экран автомобиля: он может ждать подтверждения.");
+        QWidget *window = driver.app->mainWindow();
+        // Escape waits; "Закрыть" ends the event loop, as the finished install's button does.
+        const auto closeInLoop = [&](const QString &answer) {
+            QTimer::singleShot(0, window, &QWidget::close);
+            QTimer waited;
+            QObject::connect(&waited, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+            waited.start(1000);
+            int status = -1;
+            return std::pair(driver.answerAlerts(answer, [&] { status = QCoreApplication::exec(); }), status);
+        };
+        QCOMPARE(closeInLoop(""), std::pair(QStringList{"Установка ещё идёт"}, 7));
+        QCOMPARE(closeInLoop("Закрыть"), std::pair(QStringList{"Установка ещё идёт"}, 0));
+        QVERIFY(QFile::exists(held));
+        // The install ends while the question is open: the question goes, the outcome shows.
+        QTimer release;
+        QObject::connect(&release, &QTimer::timeout, [&] {
+            if (QApplication::activeModalWidget())
+                QFile::remove(held);
+        });
+        release.start(20);
+        window->close();
+        QCOMPARE(done.count(), 1);
+        QVERIFY(window->isVisible() && !QApplication::activeModalWidget());
+        QCOMPARE(driver.log(), "Готово: Zorvik App обновлён, разрешение на установку APK выдано.");
+    }
+
     void closingWhileAdbHangsEndsPromptly()
     {
         FakeAdb adb;
