@@ -1,5 +1,4 @@
 #include "devicepanel.h"
-#include "installjob.h"
 #include "steprules.h"
 #include "textrules.h"
 
@@ -49,9 +48,8 @@ private slots:
         QTest::newRow("badge: LI_AUTO, any case") << "badge" << "Li_Auto|X01" << kHeadUnit;
         QTest::newRow("badge: hu_ in the model") << "badge" << "Qualcomm|hu_8155" << kHeadUnit;
         QTest::newRow("badge: not across the blank") << "badge" << "LI|_AUTO" << "●  ANDROID-УСТРОЙСТВО ГОТОВО";
-        QTest::newRow("installed: a later line, trimmed") << "installed" << "\r\n package:/data/app/base.apk\r\n" << "1";
-        QTest::newRow("installed: errors are no") << "installed"
-            << "error: device 'S' not found\nError: Could not access the Package Manager.  Is the system running?" << "0";
+        // Errors are no answer ("unit gone mid-probe" in tst_adb); any line of the answer may be.
+        QTest::newRow("installed: a later line, trimmed") << "installed" << "Error: Could not access the Package Manager.\r\n package:/a.apk" << "1";
     }
     void text()
     {
@@ -106,46 +104,6 @@ private slots:
         QVERIFY2(view.logText.contains(log), qPrintable(view.logText));
         // Approving RSA on the car can't help a computer that may not open the USB device.
         QCOMPARE(view.logText.contains("RSA"), log == kRsa);
-    }
-
-    // What an install or its permission step printed, as the log tells it: the header, the
-    // explanation when there is one, a blank line, then adb's words unchanged.
-    void explanation_data()
-    {
-        QTest::addColumn<QString>("sdk");       // empty: the install failed; else appops did, on this unit
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("output");
-        QTest::addColumn<QString>("explained"); // how the explanation begins; empty: none
-        const QString streamed = "adb: failed to install /r/ZorvikStore.apk: Failure [%1: Package ru.zorvik.store ...]\n";
-        const QString pushed = "Performing Push Install\r\n/r/ZorvikStore.apk: 1 file pushed, 0 skipped.\r\nFailure [%1]\r\n";
-        const QString unknown = "Error: Unknown operation string: REQUEST_INSTALL_PACKAGES\r\n";
-        const QString signature = "На автомобиле стоит Zorvik App с другой подписью.";
-        const QString screen = "Автомобиль не разрешил установку.";
-        QTest::newRow("downgrade, streamed") << "" << 1 << streamed.arg("INSTALL_FAILED_VERSION_DOWNGRADE") << "На автомобиле уже стоит более новая";
-        QTest::newRow("full, pushed, status 0") << "" << 0 << pushed.arg("INSTALL_FAILED_INSUFFICIENT_STORAGE") << "На мультимедийной системе не хватает места.";
-        QTest::newRow("signature, streamed") << "" << 1 << streamed.arg("INSTALL_FAILED_UPDATE_INCOMPATIBLE") << signature;
-        QTest::newRow("shared user, pushed") << "" << 0 << pushed.arg("INSTALL_FAILED_SHARED_USER_INCOMPATIBLE") << signature;
-        QTest::newRow("older sdk, pushed") << "" << 0 << pushed.arg("INSTALL_FAILED_OLDER_SDK") << "Эта версия Android слишком старая";
-        QTest::newRow("restricted, streamed") << "" << 1 << streamed.arg("INSTALL_FAILED_USER_RESTRICTED") << screen;
-        QTest::newRow("verification, pushed") << "" << 0 << pushed.arg("INSTALL_FAILED_VERIFICATION_FAILURE") << screen;
-        QTest::newRow("another code") << "" << 0 << pushed.arg("INSTALL_FAILED_INTERNAL_ERROR") << "";
-        QTest::newRow("appops unknown, API 25") << "25" << 0 << unknown << "На Android 7 и более ранних версиях это разрешение не нужно";
-        QTest::newRow("appops unknown, API 26") << "26" << 0 << unknown << "";
-        QTest::newRow("appops unknown, API not a number") << "2x" << 0 << unknown << "";
-        QTest::newRow("appops refused otherwise, API 23") << "23" << 255 << "java.lang.SecurityException: uid 2000" << "";
-    }
-    void explanation()
-    {
-        QFETCH(QString, sdk);
-        QFETCH(int, status);
-        QFETCH(QString, output);
-        QFETCH(QString, explained);
-        const install::InstallResults results{sdk.isEmpty() ? adb::CommandResult{status, output} : adb::CommandResult{0, "Success\n"},
-                                              {status, output}};
-        const QString header = sdk.isEmpty() ? "Ошибка установки:\n" : "Zorvik App обновлён, но разрешение на установку APK не выдано:\n";
-        const QString log = install::installOutcome(results, sdk.isEmpty() ? "23" : sdk).logText;
-        QVERIFY2(log.startsWith(header + explained) && log.endsWith((explained.isEmpty() ? header : "\n\n") + output), qPrintable(log));
-        QCOMPARE(log == header + output, explained.isEmpty());
     }
 
     void deviceTexts()
