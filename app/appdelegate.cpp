@@ -9,7 +9,6 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QCloseEvent>
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
@@ -135,14 +134,14 @@ bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
     // macOS, as Qt closes every window before it quits and quits only if all of them agreed.
     if (watched == window.get() && event->type() == QEvent::Close && installRunning) {
         event->ignore();
-        if (!closeQuestion && !closeDuringInstall())
+        if (!closeQuestion && !askToWaitForInstall())
             closeClicked();
         return true;
     }
     return QObject::eventFilter(watched, event);
 }
 
-bool AppDelegate::closeDuringInstall()
+bool AppDelegate::askToWaitForInstall()
 {
     // An install left running would go on without the installer, and the permission and
     // the launch that follow it would never run.

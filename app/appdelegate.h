@@ -79,7 +79,7 @@ signals:
     void installCompleted();
 
 protected:
-    // Asks before the window closes while an install runs (see closeDuringInstall).
+    // Asks before the window closes while an install runs.
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -87,7 +87,8 @@ private:
     void refreshCompletion(const adb::ScanResult &scan);
     void showSelectedDevice();
     void installCompletion(const install::InstallResults &results, const DeviceInfo &device);
-    [[nodiscard]] bool closeDuringInstall();
+    // Whether the person, asked on closing the window, chose to let the install finish.
+    [[nodiscard]] bool askToWaitForInstall();
     void showLongInstallHint();
     [[nodiscard]] std::optional<QString> apkSha256() const;
     [[nodiscard]] std::optional<qsizetype> selectedIndex() const;

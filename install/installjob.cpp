@@ -23,8 +23,8 @@ QStringList trimmedLines(const QString &output)
 // unit. Both install roads carry it: the streamed one as
 //     adb: failed to install /path/ZorvikStore.apk: Failure [INSTALL_FAILED_VERSION_DOWNGRADE: Downgrade detected: ...]
 // the push one as a bare "Failure [INSTALL_FAILED_INSUFFICIENT_STORAGE]" with status 0.
-// Nothing here ever suggests that the installer itself uninstall: that deletes the
-// person's data in the app.
+// Where removing the app is the cure, the person does it on the car: the installer never
+// uninstalls anything itself, as that deletes the person's data in the app.
 QString installExplanation(const QString &output)
 {
     struct Row
