@@ -121,8 +121,9 @@ void TestEndToEnd::roads()
     SimulatedUnit twin(profile); // listed beside it on the two-unit road only
     QVERIFY(adb.attach(unit) && (!twoUnits || adb.attach(twin)));
     InstallerDriver driver;
-    // The real adb goes where the installer carries its own.
     const QString carried = QDir(driver.adb.resourceDir()).filePath("adb");
+    // The real adb goes where the installer carries its own, except on the broken-adb road,
+    // where the fake stays and answers everything as a loader that failed.
     driver.adb.setFallbackScript("echo '" + brokenAdb + "' >&2; exit 127");
     QVERIFY(!brokenAdb.isEmpty() || (QFile::remove(carried) && QFile::link(ZORVIK_REAL_ADB, carried)));
     driver.launch();
