@@ -4,6 +4,8 @@
 #include "commandrunner.h"
 #include "textrules.h"
 
+#include <algorithm>
+
 namespace adb {
 
 DeviceList parseDeviceListing(const QString &output)
@@ -17,6 +19,14 @@ DeviceList parseDeviceListing(const QString &output)
         rows.append(DeviceInfo(fields.at(0), fields.at(1)));
     }
     return rows;
+}
+
+bool listsPackage(const QString &pmPathOutput)
+{
+    const QStringList lines = splitPieces(pmPathOutput, isNewlineCharacter);
+    return std::any_of(lines.cbegin(), lines.cend(), [](const QString &line) {
+        return trimmed(line).startsWith(QLatin1String("package:"));
+    });
 }
 
 QString property(const QString &resourceDir, const QString &serial, const QString &name)
@@ -34,16 +44,15 @@ void probeDevice(const QString &resourceDir, DeviceInfo &device)
     device.build = property(resourceDir, serial, QStringLiteral("ro.build.display.id"));
     device.size = lastValue(shell(resourceDir, serial, {QStringLiteral("wm"), QStringLiteral("size")}));
     device.density = lastValue(shell(resourceDir, serial, {QStringLiteral("wm"), QStringLiteral("density")}));
-    // Any text at all counts, an error message included: pm prints nothing for a missing package.
-    device.installed = !shell(resourceDir, serial, {QStringLiteral("pm"), QStringLiteral("path"), kPackageId}).isEmpty();
+    device.installed = listsPackage(shell(resourceDir, serial, {QStringLiteral("pm"), QStringLiteral("path"), kPackageId}));
 }
 
 ScanResult scanDevices(const QString &resourceDir, const std::function<void()> &serverStarted)
 {
-    (void)run(resourceDir, {QStringLiteral("start-server")});
+    ScanResult result;
+    result.startServer = run(resourceDir, {QStringLiteral("start-server")});
     if (serverStarted)
         serverStarted();
-    ScanResult result;
     result.listed = parseDeviceListing(run(resourceDir, {QStringLiteral("devices")}).output);
     for (const DeviceInfo &row : std::as_const(result.listed)) {
         if (row.state() != QLatin1String("device"))
@@ -56,7 +65,7 @@ ScanResult scanDevices(const QString &resourceDir, const std::function<void()> &
 }
 
 void startScan(QObject *context, const QString &resourceDir,
-               std::function<void(const DeviceList &, const DeviceList &)> completion,
+               std::function<void(const ScanResult &)> completion,
                std::function<void()> serverStarted)
 {
     auto announce = [guard = QPointer<QObject>(context), serverStarted = std::move(serverStarted)] {
@@ -70,9 +79,7 @@ void startScan(QObject *context, const QString &resourceDir,
             Qt::QueuedConnection);
     };
     runInBackground(context, [resourceDir, announce] { return scanDevices(resourceDir, announce); },
-                    [completion = std::move(completion)](const ScanResult &result) {
-                        completion(result.ready, result.listed);
-                    });
+                    std::move(completion));
 }
 
 } // namespace adb

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "commandrunner.h"
 #include "deviceinfo.h"
 
 #include <QObject>
@@ -12,12 +13,14 @@ namespace adb {
 // The package whose presence the scan reports.
 inline const QString kPackageId = QStringLiteral("ru.zorvik.store");
 
-// What one scan hands over: every usable row of the listing, whatever its state, and the
-// probed devices among them that are ready ("device").
+// What one scan hands over: every usable row of the listing, whatever its state, the
+// probed devices among them that are ready ("device"), and how "start-server" ended, so
+// that an adb which cannot run is told apart from an empty listing.
 struct ScanResult
 {
     DeviceList ready;
     DeviceList listed;
+    CommandResult startServer;
 };
 
 // Parses the output of "adb devices":
@@ -28,6 +31,13 @@ struct ScanResult
 // only, fields at TAB, and a line with fewer than two fields is skipped. Records keep the
 // serial and the state exactly as printed, with every diagnostic at its default.
 [[nodiscard]] DeviceList parseDeviceListing(const QString &output);
+
+// Whether what "adb shell pm path PACKAGE" printed names the package: some line, trimmed,
+// reads "package:/data/app/.../base.apk". Anything else is not a yes, above all the errors
+// that come back as text with a unit that went away or is still booting:
+//     error: device 'SERIAL' not found
+//     Error: Could not access the Package Manager.  Is the system running?
+[[nodiscard]] bool listsPackage(const QString &pmPathOutput);
 
 // Reads one system property of a device ("adb -s S shell getprop NAME").
 [[nodiscard]] QString property(const QString &resourceDir, const QString &serial,
@@ -43,10 +53,10 @@ void probeDevice(const QString &resourceDir, DeviceInfo &device);
                                      const std::function<void()> &serverStarted = {});
 
 // Runs scanDevices on a background thread and queues `completion` onto the thread of
-// `context` with both lists in one call; `serverStarted`, if given, is queued there too,
-// as soon as adb's server runs.
+// `context` with the whole result in one call; `serverStarted`, if given, is queued there
+// too, as soon as adb's server runs.
 void startScan(QObject *context, const QString &resourceDir,
-               std::function<void(const DeviceList &ready, const DeviceList &listed)> completion,
+               std::function<void(const ScanResult &)> completion,
                std::function<void()> serverStarted = {});
 
 } // namespace adb

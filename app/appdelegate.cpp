@@ -43,9 +43,11 @@ std::optional<QString> rememberedAddress()
 }
 
 // Shows an application-modal alert made afresh for this one question. The first button is
-// the default; Escape and the window's close button answer with the last one. Returns
-// whether the first button was pressed.
-bool runAlert(QWidget *parent, const install::AlertText &text, const QStringList &buttons)
+// the default; Escape and the window's close button answer with the last one, or with the
+// first when `escapeIsDefault`. Returns whether the first button was pressed. While the
+// alert is open, `*shown` points at it.
+bool runAlert(QWidget *parent, const install::AlertText &text, const QStringList &buttons,
+              bool escapeIsDefault = false, QPointer<QMessageBox> *shown = nullptr)
 {
     QMessageBox box(parent);
     box.setWindowModality(Qt::ApplicationModal);
@@ -58,7 +60,9 @@ bool runAlert(QWidget *parent, const install::AlertText &text, const QStringList
         added << box.addButton(buttons.at(i), role);
     }
     box.setDefaultButton(added.first());
-    box.setEscapeButton(added.last());
+    box.setEscapeButton(escapeIsDefault ? added.first() : added.last());
+    if (shown)
+        *shown = &box;
     box.exec();
     return box.clickedButton() == added.first();
 }
@@ -75,7 +79,8 @@ AppDelegate::AppDelegate(const TestSetup &setup)
       m_resourceDirForTests(setup.resourceDir),
       m_watchDevices(setup.watchDevices),
       m_lostUnitLimitMs(setup.lostUnitLimitMs),
-      m_connectLimitMs(setup.connectLimitMs)
+      m_connectLimitMs(setup.connectLimitMs),
+      longInstallHint(setup.longInstallHint)
 {
 }
 
@@ -119,9 +124,7 @@ void AppDelegate::applicationDidFinishLaunching()
     // clients never race to start the server.
     adb::startScan(
         this, resourceDir(),
-        [this](const DeviceList &ready, const DeviceList &listed) {
-            refreshCompletion(ScanKind::Asked, ready, listed);
-        },
+        [this](const adb::ScanResult &scan) { refreshCompletion(ScanKind::Asked, scan); },
         [this] {
             startWatching();
             if (const std::optional<QString> address = rememberedAddress())
@@ -153,6 +156,11 @@ void AppDelegate::buildWindow()
     builtColours.insert(statusBadge, textColour(statusBadge));
     for (const QLabel *label : std::as_const(infoLabels))
         builtColours.insert(label, textColour(label));
+
+    window->installEventFilter(this);
+    longInstallTimer = new QTimer(this);
+    longInstallTimer->setSingleShot(true);
+    connect(longInstallTimer, &QTimer::timeout, this, &AppDelegate::showLongInstallHint);
 
     connect(devicePopup, &QComboBox::activated, this, &AppDelegate::deviceChanged);
     connect(widgets.refreshButton, &QPushButton::clicked, this, &AppDelegate::refreshClicked);
@@ -231,6 +239,36 @@ void AppDelegate::closeClicked()
     QCoreApplication::exit(0);
 }
 
+bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
+{
+    // The title-bar button and the window manager's close keys arrive here; so does Cmd+Q on
+    // macOS, as Qt closes every window before it quits and quits only if all of them agreed.
+    if (watched == window.get() && event->type() == QEvent::Close && installRunning) {
+        event->ignore();
+        if (!closeQuestion && !askToWaitForInstall())
+            closeClicked();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+bool AppDelegate::askToWaitForInstall()
+{
+    // An install left running would go on without the installer, and the permission and
+    // the launch that follow it would never run.
+    return runAlert(window.get(), install::closeDuringInstallAlert(),
+                    {QStringLiteral("Подождать"), QStringLiteral("Закрыть")}, true, &closeQuestion);
+}
+
+void AppDelegate::showLongInstallHint()
+{
+    // A unit may be waiting for a prompt on its own screen ("verify apps", "install via
+    // USB"). A unit that is not listed as ready can't show one.
+    if (installRunning && adb::listedAsDevice(latestListing, installWatch.serial))
+        replaceLogText(logView, QStringLiteral("Устанавливаем Zorvik App…\nУстановка идёт дольше обычного. "
+                                               "Посмотрите на экран автомобиля: он может ждать подтверждения."));
+}
+
 void AppDelegate::refreshDevices()
 {
     startScan(ScanKind::Asked);
@@ -252,9 +290,7 @@ void AppDelegate::startScan(ScanKind kind)
         automaticScanWanted = false;
         automaticScanRunning = true;
     }
-    adb::startScan(this, resourceDir(), [this, kind](const DeviceList &ready, const DeviceList &listed) {
-        refreshCompletion(kind, ready, listed);
-    });
+    adb::startScan(this, resourceDir(), [this, kind](const adb::ScanResult &scan) { refreshCompletion(kind, scan); });
 }
 
 void AppDelegate::startWantedAutomaticScan()
@@ -320,8 +356,10 @@ void AppDelegate::updateSteps(int completed, std::optional<int> current)
     }
 }
 
-void AppDelegate::refreshCompletion(ScanKind kind, const DeviceList &ready, const DeviceList &listed)
+void AppDelegate::refreshCompletion(ScanKind kind, const adb::ScanResult &scan)
 {
+    const DeviceList &ready = scan.ready;
+    const DeviceList &listed = scan.listed;
     if (kind == ScanKind::Asked)
         askedScansRunning = std::max(0, askedScansRunning - 1);
     else
@@ -351,7 +389,7 @@ void AppDelegate::refreshCompletion(ScanKind kind, const DeviceList &ready, cons
     if (!unitToShow.isEmpty() && adb::listedAsDevice(ready, unitToShow))
         shownSerial = std::exchange(unitToShow, QString());
     devices = ready;
-    const ScanView view = scanView(ready, listed);
+    const ScanView view = scanView(scan);
     devicePopup->clear();
     // While an install runs, the steps and the log go on telling about it; the panel
     // itself shows what this scan found.
@@ -460,6 +498,7 @@ void AppDelegate::installClicked()
     installWatch = InstallWatch{device.serial(), adb::makeStopFlag(), false, false, std::nullopt};
     if (watcher)
         watcher->setInstalling(true);
+    longInstallTimer->start(longInstallHint);
     setBusy(true, QStringLiteral("Устанавливаем Zorvik App…"));
     logHoldsScanMessage = false;
     updateSteps(2, 2);
@@ -490,12 +529,16 @@ void AppDelegate::finishInstall(const install::InstallResults &results, const De
     if (watcher)
         watcher->setInstalling(false);
     updateWifiButton();
+    longInstallTimer->stop();
+    // The question whether to close is moot now; the person reads the outcome instead.
+    if (closeQuestion)
+        closeQuestion->close();
     setBusy(workRunning());
     const install::ConnectionFacts facts{installWatch.cutOff, installWatch.wasMissing,
                                          adb::listedAsDevice(latestListing, device.serial())};
     const install::InstallOutcome outcome = install::connectionLost(results, facts)
                                                 ? install::lostConnectionOutcome()
-                                                : install::installOutcome(results);
+                                                : install::installOutcome(results, device.sdk);
     showLog(outcome.logText, false);
     showPanelText(statusBadge, outcome.badge);
     if (!outcome.installed) {

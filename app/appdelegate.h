@@ -12,16 +12,22 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
 class QComboBox;
 class QLabel;
+class QMessageBox;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTimer;
 class QWidget;
+
+namespace adb {
+struct ScanResult;
+}
 
 // The one object that holds the installer's state: the window and its widgets, the ready
 // devices and the constants. Everything runs on the GUI thread; background work (a scan,
@@ -31,8 +37,12 @@ class AppDelegate : public QObject
     Q_OBJECT
 
 public:
-    // What tests may set up in code. The shipped program uses neither: it finds its
-    // resources beside the executable and checks the APK against the digest compiled in.
+    // How long an install runs before the log points at the car's screen.
+    static constexpr std::chrono::seconds kLongInstallHint{30};
+
+    // What tests may set up in code. The shipped program uses none of it: it finds its
+    // resources beside the executable, checks the APK against the digest compiled in and
+    // keeps its time limits.
     struct TestSetup
     {
         QString resourceDir;
@@ -44,6 +54,7 @@ public:
         int lostUnitLimitMs = kLostUnitLimitMs;
         // How long "adb connect" may take.
         int connectLimitMs = adb::kConnectLimitMs;
+        std::chrono::milliseconds longInstallHint = kLongInstallHint;
     };
 
     static constexpr int kLostUnitLimitMs = 15000;
@@ -79,6 +90,10 @@ signals:
     void refreshCompleted();
     void installCompleted();
 
+protected:
+    // Asks before the window closes while an install runs.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     enum class ScanKind { Asked, Automatic };
 
@@ -88,7 +103,7 @@ private:
     void startWantedAutomaticScan();
     void listingSeen(const DeviceList &listing, bool changed);
     void showLog(const QString &text, bool scanMessage);
-    void refreshCompletion(ScanKind kind, const DeviceList &ready, const DeviceList &listed);
+    void refreshCompletion(ScanKind kind, const adb::ScanResult &scan);
     void finishInstall(const install::InstallResults &results, const DeviceInfo &device);
     void connectNetworkUnit(const QString &address, bool quietly);
     void connectionCompletion(const QString &address, bool quietly, const adb::ConnectAttempt &attempt);
@@ -96,6 +111,9 @@ private:
     [[nodiscard]] bool workRunning() const { return installRunning || connecting; }
     void showSelectedDevice();
     void installCompletion(const install::InstallResults &results, const DeviceInfo &device);
+    // Whether the person, asked on closing the window, chose to let the install finish.
+    [[nodiscard]] bool askToWaitForInstall();
+    void showLongInstallHint();
     [[nodiscard]] std::optional<QString> apkSha256() const;
     [[nodiscard]] std::optional<qsizetype> selectedIndex() const;
     [[nodiscard]] bool installButtonCloses() const;
@@ -156,6 +174,9 @@ private:
     InstallWatch installWatch;
     QTimer *lostUnitTimer = nullptr;
     QTimer *failureDecisionTimer = nullptr;
+    QTimer *longInstallTimer = nullptr;
+    // The question "Установка ещё идёт" while it is open; the install's end closes it.
+    QPointer<QMessageBox> closeQuestion;
     // The text colour each panel label was built with; green belongs only to the texts
     // that report a finished install.
     QHash<const QLabel *, QColor> builtColours;
@@ -164,4 +185,5 @@ private:
     const bool m_watchDevices = true;
     const int m_lostUnitLimitMs = kLostUnitLimitMs;
     const int m_connectLimitMs = adb::kConnectLimitMs;
+    const std::chrono::milliseconds longInstallHint = kLongInstallHint;
 };

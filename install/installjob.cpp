@@ -19,6 +19,64 @@ QStringList trimmedLines(const QString &output)
     return lines;
 }
 
+// The install's refusals told in the person's words, by the code adb passes on from the
+// unit. Both install roads carry it: the streamed one as
+//     adb: failed to install /path/ZorvikStore.apk: Failure [INSTALL_FAILED_VERSION_DOWNGRADE: Downgrade detected: ...]
+// the push one as a bare "Failure [INSTALL_FAILED_INSUFFICIENT_STORAGE]" with status 0.
+// Where removing the app is the cure, the person does it on the car: the installer never
+// uninstalls anything itself, as that deletes the person's data in the app.
+QString installExplanation(const QString &output)
+{
+    struct Row
+    {
+        QStringList codes;
+        QString explanation;
+    };
+    static const QList<Row> table{
+        {{QStringLiteral("INSTALL_FAILED_VERSION_DOWNGRADE")},
+         QStringLiteral("На автомобиле уже стоит более новая версия Zorvik App. Обновлять её не нужно.")},
+        {{QStringLiteral("INSTALL_FAILED_INSUFFICIENT_STORAGE")},
+         QStringLiteral("На мультимедийной системе не хватает места. Удалите ненужные приложения на "
+                        "автомобиле и повторите установку.")},
+        {{QStringLiteral("INSTALL_FAILED_UPDATE_INCOMPATIBLE"), QStringLiteral("INSTALL_FAILED_SHARED_USER_INCOMPATIBLE")},
+         QStringLiteral("На автомобиле стоит Zorvik App с другой подписью. Удалите его в настройках "
+                        "автомобиля и повторите установку.")},
+        {{QStringLiteral("INSTALL_FAILED_OLDER_SDK")},
+         QStringLiteral("Эта версия Android слишком старая для Zorvik App.")},
+        {{QStringLiteral("INSTALL_FAILED_USER_RESTRICTED"), QStringLiteral("INSTALL_FAILED_VERIFICATION_FAILURE")},
+         QStringLiteral("Автомобиль не разрешил установку. Посмотрите на его экран: разрешите установку "
+                        "через USB и повторите.")},
+    };
+    for (const Row &row : table) {
+        if (std::any_of(row.codes.cbegin(), row.codes.cend(), [&](const QString &code) { return output.contains(code); }))
+            return row.explanation;
+    }
+    return {};
+}
+
+// REQUEST_INSTALL_PACKAGES came with Android 8 (API 26); before it appops does not know
+// the operation, and the switch that matters is "Unknown sources". The sdk counts only
+// when it is a plain number: a unit that hid it gets no guess.
+QString grantExplanation(const QString &output, const QString &sdk)
+{
+    const bool digits = !sdk.isEmpty() && std::all_of(sdk.cbegin(), sdk.cend(), [](QChar c) {
+        return c >= u'0' && c <= u'9';
+    });
+    bool read = false;
+    const int level = sdk.toInt(&read);
+    if (!digits || !read || level >= 26 || !output.contains(QLatin1String("Unknown operation string")))
+        return {};
+    return QStringLiteral("На Android 7 и более ранних версиях это разрешение не нужно: установку "
+                          "приложений разрешает переключатель «Неизвестные источники» в настройках "
+                          "безопасности автомобиля.");
+}
+
+// The header, then the explanation and a blank line when there is one, then adb's words.
+QString failureText(const QString &header, const QString &explanation, const QString &output)
+{
+    return header + (explanation.isEmpty() ? QString() : explanation + QStringLiteral("\n\n")) + output;
+}
+
 } // namespace
 
 bool installSucceeded(const adb::CommandResult &result)
@@ -75,17 +133,18 @@ void startInstall(QObject *context, const QString &resourceDir, const DeviceInfo
         });
 }
 
-InstallOutcome installOutcome(const InstallResults &results)
+InstallOutcome installOutcome(const InstallResults &results, const QString &sdk)
 {
-    if (!installSucceeded(results.install)) {
-        return {false, QStringLiteral("Ошибка установки:\n") + results.install.output,
+    const adb::CommandResult &install = results.install;
+    if (!installSucceeded(install)) {
+        return {false, failureText(QStringLiteral("Ошибка установки:\n"), installExplanation(install.output), install.output),
                 QStringLiteral("●  УСТАНОВКА НЕ ВЫПОЛНЕНА")};
     }
     const QString badge = QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА");
     if (!grantSucceeded(results.grant)) {
         return {true,
-                QStringLiteral("Zorvik App обновлён, но разрешение на установку APK не выдано:\n")
-                    + results.grant.output,
+                failureText(QStringLiteral("Zorvik App обновлён, но разрешение на установку APK не выдано:\n"),
+                            grantExplanation(results.grant.output, sdk), results.grant.output),
                 badge};
     }
     return {true, QStringLiteral("Готово: Zorvik App обновлён, разрешение на установку APK выдано."),
@@ -125,6 +184,13 @@ AlertText confirmationAlert(bool installed)
             QStringLiteral("Будет обновлён пакет ru.zorvik.store и выдано только разрешение "
                            "REQUEST_INSTALL_PACKAGES, необходимое для установки выбранных APK. "
                            "ECU, CAN, ADAS и системные разделы не изменяются.")};
+}
+
+AlertText closeDuringInstallAlert()
+{
+    return {QStringLiteral("Установка ещё идёт"),
+            QStringLiteral("Если закрыть установщик сейчас, Zorvik App может остаться без разрешения на "
+                           "установку приложений.")};
 }
 
 } // namespace install

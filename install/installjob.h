@@ -47,7 +47,10 @@ void startInstall(QObject *context, const QString &resourceDir, const DeviceInfo
                   const adb::StopFlag &stop = {});
 
 // What the window shows once the job is done, decided by installSucceeded and
-// grantSucceeded; the texts of a successful install are never shown.
+// grantSucceeded; the texts of a successful install are never shown. A failure that car
+// owners meet often (a newer app on the car, a full unit, another signature, ...) gets a
+// plain explanation under the header, then a blank line, then adb's words unchanged so
+// that they can still be copied. `sdk` is the unit's ro.build.version.sdk as probed.
 struct InstallOutcome
 {
     bool installed = false;   // the package is on the unit (the permission may still be missing)
@@ -55,7 +58,7 @@ struct InstallOutcome
     QString badge;            // the badge right after the job, before the success badge
 };
 
-[[nodiscard]] InstallOutcome installOutcome(const InstallResults &results);
+[[nodiscard]] InstallOutcome installOutcome(const InstallResults &results, const QString &sdk);
 
 // What the window knows of the unit's connection while its install ran.
 struct ConnectionFacts
@@ -73,7 +76,7 @@ struct ConnectionFacts
 [[nodiscard]] bool connectionLost(const InstallResults &results, const ConnectionFacts &facts);
 [[nodiscard]] InstallOutcome lostConnectionOutcome();
 
-// The texts of the two alerts around an install.
+// The texts of the alerts around an install.
 struct AlertText
 {
     QString message;
@@ -82,5 +85,7 @@ struct AlertText
 
 [[nodiscard]] AlertText verificationFailedAlert();
 [[nodiscard]] AlertText confirmationAlert(bool installed);
+// Asked when the window is closed while the install job runs.
+[[nodiscard]] AlertText closeDuringInstallAlert();
 
 } // namespace install

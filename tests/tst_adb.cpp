@@ -106,7 +106,7 @@ private slots:
                                                    << QStringList{"\u0001|x\u2603", "%s%n|z"} << QStringList{};
         QTest::newRow("unit gone mid-probe")
             << kHeader + "X\tdevice\n" << "echo error: gone; exit 1" << QStringList{"X|device"}
-            << QStringList{"X|device" + QString("|error: gone").repeated(5) + "|gone|gone|installed"};
+            << QStringList{"X|device" + QString("|error: gone").repeated(5) + "|gone|gone|-"};
     }
     void scan()
     {
@@ -124,9 +124,9 @@ private slots:
         }
         QObject context;
         QList<DeviceList> lists;    // ready and listed, as the completion got them on this thread
-        adb::startScan(&context, adb.resourceDir(), [&](const DeviceList &ready, const DeviceList &listed) {
+        adb::startScan(&context, adb.resourceDir(), [&](const adb::ScanResult &scan) {
             if (QThread::currentThread() == context.thread())
-                lists = {ready, listed};
+                lists = {scan.ready, scan.listed};
         });
         QVERIFY2(lists.isEmpty(), "queued, never run inside startScan");
         QTRY_COMPARE_WITH_TIMEOUT(lists.size(), 2, 10000);

@@ -68,34 +68,56 @@ class TestInstaller : public QObject
     Q_OBJECT
 
 private slots:
+    // What the install or its permission step printed, and what the window makes of it: a
+    // success, or the log's header, the explanation when there is one, a blank line, then
+    // adb's words unchanged.
     void adbVerdicts_data()
     {
-        QTest::addColumn<bool>("isInstall");   // else the permission command
+        QTest::addColumn<QString>("sdk");       // empty: the install; else the permission step, on this unit
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("output");
-        QTest::addColumn<bool>("succeeded");
-        const QString pushed = "Performing Push Install\nZorvikStore.apk: 1 file pushed, 0 skipped. 16.3 MB/s (12761 bytes)\n";
-        QTest::newRow("push install") << true << 0 << pushed + "Success\n" << true;
-        QTest::newRow("nothing printed, status 0") << true << 0 << "" << false;
-        QTest::newRow("CR LF success") << true << 0 << "Performing Push Install\r\nSuccess\r\n" << true;
-        QTest::newRow("blanks around Success") << true << 0 << "\tpkg: /data/local/tmp/ZorvikStore.apk\n Success \n" << true;
-        QTest::newRow("Success, then a Failure line") << true << 0 << "Success\nFailure [INSTALL_FAILED_INTERNAL_ERROR]\n" << false;
-        QTest::newRow("Success with status 1") << true << 1 << "Success\n" << false;
-        QTest::newRow("Success inside a longer line") << true << 0 << "Success: pending reboot\n" << false;
-        QTest::newRow("permission given, only a pty line end") << false << 0 << "\r\n" << true;
-        QTest::newRow("unknown operation, status 0")
-            << false << 0 << "Error: Unknown operation string: REQUEST_INSTALL_PACKAGES\r\n" << false;
-        QTest::newRow("silent, status 1") << false << 1 << "" << false;
+        QTest::addColumn<QString>("verdict");   // "ok", else how the explanation begins; empty: none
+        const QString pushed = "Performing Push Install\r\nZorvikStore.apk: 1 file pushed, 0 skipped. 16.3 MB/s (12761 bytes)\r\n";
+        const QString streamed = "adb: failed to install /r/ZorvikStore.apk: Failure [%1: Package ru.zorvik.store ...]\n";
+        const QString refused = pushed + "Failure [%1]\r\n";
+        const QString unknown = "Error: Unknown operation string: REQUEST_INSTALL_PACKAGES\r\n";
+        const QString signature = "На автомобиле стоит Zorvik App с другой подписью.";
+        const QString screen = "Автомобиль не разрешил установку.";
+        QTest::newRow("push install, CR LF") << "" << 0 << pushed + "Success\r\n" << "ok";
+        QTest::newRow("nothing printed, status 0") << "" << 0 << "" << "";
+        QTest::newRow("blanks around Success") << "" << 0 << "\tpkg: /data/local/tmp/ZorvikStore.apk\n Success \n" << "ok";
+        QTest::newRow("Success, then a Failure line") << "" << 0 << "Success\nFailure [INSTALL_FAILED_INTERNAL_ERROR]\n" << "";
+        QTest::newRow("Success with status 1") << "" << 1 << "Success\n" << "";
+        QTest::newRow("Success inside a longer line") << "" << 0 << "Success: pending reboot\n" << "";
+        QTest::newRow("downgrade, streamed") << "" << 1 << streamed.arg("INSTALL_FAILED_VERSION_DOWNGRADE") << "На автомобиле уже стоит более новая";
+        QTest::newRow("full, pushed") << "" << 0 << refused.arg("INSTALL_FAILED_INSUFFICIENT_STORAGE") << "На мультимедийной системе не хватает места.";
+        QTest::newRow("signature, streamed") << "" << 1 << streamed.arg("INSTALL_FAILED_UPDATE_INCOMPATIBLE") << signature;
+        QTest::newRow("shared user, pushed") << "" << 0 << refused.arg("INSTALL_FAILED_SHARED_USER_INCOMPATIBLE") << signature;
+        QTest::newRow("older sdk, pushed") << "" << 0 << refused.arg("INSTALL_FAILED_OLDER_SDK") << "Эта версия Android слишком старая";
+        QTest::newRow("restricted, streamed") << "" << 1 << streamed.arg("INSTALL_FAILED_USER_RESTRICTED") << screen;
+        QTest::newRow("verification, pushed") << "" << 0 << refused.arg("INSTALL_FAILED_VERIFICATION_FAILURE") << screen;
+        QTest::newRow("permission given, only a pty line end") << "30" << 0 << "\r\n" << "ok";
+        QTest::newRow("unknown operation, API 25") << "25" << 0 << unknown << "На Android 7 и более ранних версиях это разрешение не нужно";
+        QTest::newRow("unknown operation, API 26") << "26" << 0 << unknown << "";
+        QTest::newRow("unknown operation, API not a number") << "2x" << 0 << unknown << "";
+        QTest::newRow("silent, status 1, API 23") << "23" << 1 << "" << "";
     }
 
     void adbVerdicts()
     {
-        QFETCH(bool, isInstall);
+        QFETCH(QString, sdk);
         QFETCH(int, status);
         QFETCH(QString, output);
-        QFETCH(bool, succeeded);
+        QFETCH(QString, verdict);
         const adb::CommandResult result{status, output};
-        QCOMPARE(isInstall ? install::installSucceeded(result) : install::grantSucceeded(result), succeeded);
+        const bool isInstall = sdk.isEmpty();
+        QCOMPARE(isInstall ? install::installSucceeded(result) : install::grantSucceeded(result), verdict == "ok");
+        if (verdict == "ok")
+            return;
+        const QString header = isInstall ? "Ошибка установки:\n" : "Zorvik App обновлён, но разрешение на установку APK не выдано:\n";
+        const QString log = install::installOutcome({isInstall ? result : adb::CommandResult{0, "Success"}, result}, isInstall ? "23" : sdk).logText;
+        QVERIFY2(log.startsWith(header + verdict) && log.endsWith((verdict.isEmpty() ? header : "\n\n") + output), qPrintable(log));
+        QCOMPARE(log == header + output, verdict.isEmpty());
     }
 
     void refusalsChangeNothing_data()
@@ -187,7 +209,7 @@ private slots:
         const QString failed = "Ошибка установки:\n";
         const QString partial = "Zorvik App обновлён, но разрешение на установку APK не выдано:\n";
         const QString done = "Готово: Zorvik App обновлён, разрешение на установку APK выдано.";
-        const QString refusal = "adb: failed to install x.apk: Failure [INSTALL_FAILED_UPDATE_INCOMPATIBLE]";
+        const QString refusal = "adb: failed to install x.apk: Failure [INSTALL_FAILED_INVALID_APK]";
         const QString unknown = "Error: Unknown operation string: REQUEST_INSTALL_PACKAGES";
         QTest::newRow("install refused on stderr, status 0") << "echo '" + refusal + "' >&2" << "" << false
                                                              << failed + refusal + '\n';
@@ -395,6 +417,42 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(driver.adb.calls(), (QList<QStringList>{{"start-server"}, {"devices"}} + probeCalls("S1")));
         QCOMPARE(driver.log(), "Найдено устройств: 1. Выполнена только read-only диагностика.");
+    }
+
+    // Closing the window while the install runs asks first, and only then. The hint for a
+    // long install comes at once here.
+    void closeDuringInstall()
+    {
+        InstallerDriver driver;
+        AppDelegate::TestSetup setup;
+        setup.resourceDir = driver.adb.resourceDir();
+        setup.longInstallHint = std::chrono::milliseconds(1);
+        driver.app = std::make_unique<AppDelegate>(setup);
+        driver.launchWithOneUnit();
+        const QString held = driver.adb.resourceDir() + "/held";
+        driver.adb.replyWithScript({"-s", "S1", "install", "-r", driver.apkFile()},
+                                   QStringLiteral("touch '%1'; while [ -e '%1' ]; do sleep 0.05; done; echo Success").arg(held));
+        QCOMPARE(driver.pressInstall(kContinue).size(), 1);
+        QTRY_COMPARE(driver.log(), "Устанавливаем Zorvik App…\nУстановка идёт дольше обычного. "
+                                   "Посмотрите на экран автомобиля: он может ждать подтверждения.");
+        QWidget *window = driver.app->mainWindow();
+        // Escape waits; "Закрыть" ends the event loop, as the finished install's button does.
+        const auto closeInLoop = [&](const QString &answer) {
+            QTimer::singleShot(0, window, &QWidget::close);
+            QTimer waited;
+            QObject::connect(&waited, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+            waited.start(1000);
+            int status = -1;
+            return std::pair(driver.answerAlerts(answer, [&] { status = QCoreApplication::exec(); }), status);
+        };
+        QCOMPARE(closeInLoop(""), std::pair(QStringList{"Установка ещё идёт"}, 7));
+        QCOMPARE(closeInLoop("Закрыть"), std::pair(QStringList{"Установка ещё идёт"}, 0));
+        // The install ends while the question is open (the timer fires in its event loop):
+        // the question goes, the outcome shows.
+        QTimer::singleShot(0, [&] { QFile::remove(held); });
+        window->close();
+        QVERIFY(window->isVisible() && !QApplication::activeModalWidget());
+        QCOMPARE(driver.log(), "Готово: Zorvik App обновлён, разрешение на установку APK выдано.");
     }
 
     void closingWhileAdbHangsEndsPromptly()

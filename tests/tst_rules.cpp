@@ -5,6 +5,7 @@
 #include <QTest>
 
 Q_DECLARE_METATYPE(std::optional<int>)
+Q_DECLARE_METATYPE(adb::CommandResult)
 
 namespace {
 DeviceInfo unit(const QString &state, const QString &manufacturer = {}, const QString &model = {})
@@ -20,6 +21,7 @@ const QString kApprove = QStringLiteral("Нужно подтвердить USB-�
 const QString kRsa = QStringLiteral("Подключите кабель и подтвердите запрос RSA на экране автомобиля.");
 const QString kUdev = QStringLiteral("udevadm control --reload-rules");
 const QString kHeadUnit = QStringLiteral("●  МУЛЬТИМЕДИА LI AUTO ГОТОВА");
+const QString kNoUsb = QStringLiteral("●  НЕТ ДОСТУПА К USB");
 } // namespace
 
 class TestRules : public QObject
@@ -46,6 +48,8 @@ private slots:
         QTest::newRow("badge: LI_AUTO, any case") << "badge" << "Li_Auto|X01" << kHeadUnit;
         QTest::newRow("badge: hu_ in the model") << "badge" << "Qualcomm|hu_8155" << kHeadUnit;
         QTest::newRow("badge: not across the blank") << "badge" << "LI|_AUTO" << "●  ANDROID-УСТРОЙСТВО ГОТОВО";
+        // Errors are no answer ("unit gone mid-probe" in tst_adb); any line of the answer may be.
+        QTest::newRow("installed: a later line, trimmed") << "installed" << "Error: Could not access the Package Manager.\r\n package:/a.apk" << "1";
     }
     void text()
     {
@@ -54,6 +58,7 @@ private slots:
         const QString result = rule == "lines"      ? adb::splitPieces(input, adb::isNewlineCharacter).join(u'|')
                                : rule == "property" ? adb::propertyFromOutput(input, QStringLiteral("ro.build.version.sdk"))
                                : rule == "last"     ? adb::lastValue(input)
+                               : rule == "installed" ? QString::number(adb::listsPackage(input))
                                : rule == "badge"
                                    ? deviceView(unit("device", input.section(u'|', 0, 0), input.section(u'|', 1))).badge
                                    : QStringLiteral("no such rule");
@@ -64,6 +69,7 @@ private slots:
     {
         QTest::addColumn<DeviceList>("ready");
         QTest::addColumn<DeviceList>("listed");
+        QTest::addColumn<adb::CommandResult>("startServer");
         QTest::addColumn<QString>("item");      // the first
         QTest::addColumn<QString>("badge");
         QTest::addColumn<QString>("log");       // a part of it
@@ -71,20 +77,26 @@ private slots:
         const DeviceList two{unit("device", "LI_AUTO", "HU_L9"), unit("device", "Google", "Pixel 7")};
         const DeviceInfo plugdev = unit("no permissions (user in plugdev group; are your udev rules wrong?); see [http://d.android.com]");
         const DeviceInfo udev = unit("no permissions (missing udev rules? user is in the plugdev group); see [http://d.android.com]");
-        QTest::newRow("nothing listed") << none << none << kNotFound << "●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ" << kRsa;
-        QTest::newRow("unauthorized") << none << DeviceList{unit("unauthorized")} << kApprove << kWaiting << kRsa;
-        QTest::newRow("no permissions, plugdev wording") << none << DeviceList{plugdev} << kNotFound << kWaiting << kUdev;
-        QTest::newRow("udev wording, unauthorized second") << none << DeviceList{udev, unit("unauthorized")}
-                                                           << kApprove << kWaiting << kUdev;
-        QTest::newRow("two ready") << two << two + DeviceList{unit("unauthorized")} << "LI_AUTO HU_L9  ·  S" << "●  УСТРОЙСТВО ГОТОВО"
-                                   << "Найдено устройств: 2. Выполнена только read-only диагностика.";
+        const adb::CommandResult fine;
+        const QString loader = "adb: error while loading shared libraries: libusb-1.0.so.0: cannot open shared object file";
+        QTest::newRow("nothing listed") << none << none << fine << kNotFound << "●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ" << kRsa;
+        QTest::newRow("adb does not run") << none << none << adb::CommandResult{127, loader + "\n"} << kNotFound
+            << "●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ" << "Не удалось запустить adb из установщика:\n" + loader + "\nПереустановите установщик";
+        QTest::newRow("server failed, a unit listed all the same") << none << DeviceList{unit("unauthorized")}
+                                                                   << adb::CommandResult{1, "x"} << kApprove << kWaiting << kRsa;
+        QTest::newRow("no permissions, plugdev wording") << none << DeviceList{plugdev} << fine << kNotFound << kNoUsb << kUdev;
+        QTest::newRow("udev wording, unauthorized second") << none << DeviceList{udev, unit("unauthorized")} << fine
+                                                           << kApprove << kNoUsb << kUdev;
+        QTest::newRow("two ready") << two << two + DeviceList{unit("unauthorized")} << fine << "LI_AUTO HU_L9  ·  S"
+                                   << "●  УСТРОЙСТВО ГОТОВО" << "Найдено устройств: 2. Выполнена только read-only диагностика.";
     }
     void scan()
     {
         QFETCH(DeviceList, ready);
         QFETCH(DeviceList, listed);
+        QFETCH(adb::CommandResult, startServer);
         QFETCH(QString, log);
-        const ScanView view = scanView(ready, listed);
+        const ScanView view = scanView({ready, listed, startServer});
         QCOMPARE(view.anyReady, !ready.isEmpty());
         QCOMPARE(view.popupItems.size(), qMax(ready.size(), 1));
         QTEST(view.popupItems.first(), "item");

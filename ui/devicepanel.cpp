@@ -7,8 +7,21 @@
 #include <algorithm>
 
 namespace {
+
 const QString kSeparator = QStringLiteral("  ·  ");
+
+// What to do when the carried adb does not run: its own words (a missing library, say) or
+// why it could not be started, with the only cure, a fresh copy of the installer.
+QString adbBrokenText(const adb::CommandResult &startServer)
+{
+    // Invalid UTF-8 or a silent crash leave no words; the status is then all there is.
+    const QString words = adb::trimmed(startServer.output);
+    return QStringLiteral("Не удалось запустить adb из установщика:\n")
+           + (words.isEmpty() ? QStringLiteral("код выхода %1").arg(startServer.status) : words)
+           + QStringLiteral("\nПереустановите установщик (в Debian — вместе с пакетом adb).");
 }
+
+} // namespace
 
 QString noUsbPermissionText()
 {
@@ -40,17 +53,15 @@ bool isHeadUnit(const DeviceInfo &device)
     return text.contains(QLatin1String("LI_AUTO")) || text.contains(QLatin1String("HU_"));
 }
 
-ScanView scanView(const DeviceList &ready, const DeviceList &listed)
+ScanView scanView(const adb::ScanResult &scan)
 {
+    const DeviceList &ready = scan.ready;
+    const DeviceList &listed = scan.listed;
     ScanView view;
     if (ready.isEmpty()) {
         const bool waitsForApproval = std::any_of(listed.cbegin(), listed.cend(), [](const DeviceInfo &row) {
             return row.state() == QLatin1String("unauthorized");
         });
-        view.popupItems = {waitsForApproval ? QStringLiteral("Нужно подтвердить USB-отладку")
-                                            : QStringLiteral("Устройство не найдено")};
-        view.badge = listed.isEmpty() ? QStringLiteral("●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ")
-                                      : QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ");
         // Linux: adb sees the unit but may not open its USB device, and lists it as
         //     SERIAL<TAB>no permissions (missing udev rules? user is in the plugdev group); see [...]
         // with wording that varies by adb version. Approving RSA on the car can't help then.
@@ -61,7 +72,17 @@ ScanView scanView(const DeviceList &ready, const DeviceList &listed)
         const bool networkUnitAsks = std::any_of(listed.cbegin(), listed.cend(), [](const DeviceInfo &row) {
             return adb::isNetworkSerial(row.serial()) && row.state() == QLatin1String("unauthorized");
         });
-        if (lacksPermission)
+        view.popupItems = {waitsForApproval ? QStringLiteral("Нужно подтвердить USB-отладку")
+                                            : QStringLiteral("Устройство не найдено")};
+        view.badge = listed.isEmpty() ? QStringLiteral("●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ")
+                     : lacksPermission ? QStringLiteral("●  НЕТ ДОСТУПА К USB")
+                                       : QStringLiteral("●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ");
+        // A carried adb that can't run (a missing library: exit 127) lists nothing either;
+        // the cable is not to blame then. A server that failed to start but still lists a
+        // unit is taken at its listing.
+        if (listed.isEmpty() && scan.startServer.status != 0)
+            view.logText = adbBrokenText(scan.startServer);
+        else if (lacksPermission)
             view.logText = noUsbPermissionText();
         else if (networkUnitAsks)
             view.logText = adb::networkAuthorizationText();

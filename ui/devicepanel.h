@@ -1,12 +1,13 @@
 #pragma once
 
 #include "deviceinfo.h"
+#include "discovery.h"
 
 #include <QMap>
 #include <QString>
 #include <QStringList>
 
-// What the device panel shows after a scan, as a plain function of the scan's two lists.
+// What the device panel shows after a scan, as a plain function of what the scan found.
 struct ScanView
 {
     QStringList popupItems;     // one per ready device, or one placeholder
@@ -15,7 +16,7 @@ struct ScanView
     bool anyReady = false;
 };
 
-[[nodiscard]] ScanView scanView(const DeviceList &ready, const DeviceList &listed);
+[[nodiscard]] ScanView scanView(const adb::ScanResult &scan);
 
 // What the panel shows for one ready device.
 struct DeviceView

@@ -60,18 +60,18 @@ private slots:
 
 void TestEndToEnd::roads_data()
 {
-    QTest::addColumn<QJsonObject>("profile");
+    QTest::addColumn<QJsonObject>("profile"); // "brokenAdb": what the carried adb prints before it exits 127
     QTest::addColumn<bool>("twoUnits");       // two alike, the second one listed chosen
     QTest::addColumn<QString>("shown");       // the window after the launch, SERIAL for the unit's
     QTest::addColumn<QStringList>("sent");    // what the install sent after the scan; none: no install
-    QTest::addColumn<QStringList>("outcome"); // the log's head, adb's words in it, the badge
+    QTest::addColumn<QStringList>("outcome"); // the log's head, adb's words in it, the badge; or the scan's log
 
     const QString item = QStringLiteral("LI_AUTO Li Auto HU 8155  ·  SERIAL");
     const QString ships = item + " | ●  МУЛЬТИМЕДИА LI AUTO ГОТОВА | "
         "LI_AUTO Li Auto HU 8155 | Android 11  ·  API 30 | LI_HU_V5.2.1_20240315_user | 1920x720  ·  160 dpi | ";
     const QString fresh = ships + "Не установлен | Установить Zorvik App";
-    const QString incompatible = QStringLiteral("INSTALL_FAILED_UPDATE_INCOMPATIBLE: Package ru.zorvik.store "
-                                                "signatures do not match previously installed version; ignoring!");
+    // The car has updated its app past the carried one.
+    const QString downgrade = QStringLiteral("INSTALL_FAILED_VERSION_DOWNGRADE: Downgrade detected: Update version code 1 is older than current 7");
     const QString doneBadge = QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА — МОЖНО ЗАКРЫТЬ");
     const QStringList done{"Готово: Zorvik App обновлён, разрешение на установку APK выдано.", "", doneBadge};
     const QStringList streamedInstall{"cmd: install success APK", "appops: exit 0", "monkey: exit 0"};
@@ -96,15 +96,22 @@ void TestEndToEnd::roads_data()
         << QJsonObject{{"legacy", true}, {"release", "6.0.1"}, {"sdk", 23}, {"appopsFailure", true}}
         << false << QString(fresh).replace("Android 11  ·  API 30", "Android 6.0.1  ·  API 23")
         << pushInstall("success") + appopsRefused
-        << QStringList{partly, "Error: Unknown operation string: REQUEST_INSTALL_PACKAGES", doneBadge};
-    QTest::newRow("older unit refuses the install")
-        << QJsonObject{{"legacy", true}, {"installed", true}, {"installFailure", incompatible}} << false
+        << QStringList{partly + "На Android 7 и более ранних версиях это разрешение не нужно", "«Неизвестные источники» в "
+                       "настройках безопасности автомобиля.\n\nError: Unknown operation string: REQUEST_INSTALL_PACKAGES", doneBadge};
+    QTest::newRow("older unit has a newer app")
+        << QJsonObject{{"legacy", true}, {"installed", true}, {"installFailure", downgrade}} << false
         << ships + "Установлен — будет обновлён | Обновить Zorvik App" << pushInstall("failure")
-        << QStringList{"Ошибка установки:\n", "Failure [" + incompatible + "]", "●  УСТАНОВКА НЕ ВЫПОЛНЕНА"};
+        << QStringList{"Ошибка установки:\nНа автомобиле уже стоит более новая версия Zorvik App. Обновлять её не нужно.\n\n"
+                       "Performing Push Install", "Failure [" + downgrade + "]", "●  УСТАНОВКА НЕ ВЫПОЛНЕНА"};
+    const QString noLoad = "adb: error while loading shared libraries: libusb-1.0.so.0: cannot open shared object file";
+    QTest::newRow("carried adb can't load") << QJsonObject{{"brokenAdb", noLoad}} << false
+        << "Устройство не найдено | ●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ | — | — | — | — | — | off" << QStringList()
+        << QStringList{"Не удалось запустить adb из установщика:\n" + noLoad + "\nПереустановите установщик"};
     // Nothing is asked of a unit that has not allowed debugging.
+    // A unit on the network has no cable to check: it asks on its own screen.
     QTest::newRow("unauthorized unit") << QJsonObject{{"unauthorized", true}} << false
         << "Нужно подтвердить USB-отладку | ●  ОЖИДАЕТСЯ ПОДТВЕРЖДЕНИЕ | — | — | — | — | — | off"
-        << QStringList() << QStringList();
+        << QStringList() << QStringList{"Подтвердите отладку на экране автомобиля. Когда вы нажмёте «Разрешить»"};
 }
 
 void TestEndToEnd::roads()
@@ -115,20 +122,24 @@ void TestEndToEnd::roads()
     QFETCH(QStringList, sent);
     QFETCH(QStringList, outcome);
 
+    const QString brokenAdb = profile.take("brokenAdb").toString();
     AdbServerSandbox adb;
     SimulatedUnit unit(profile);
     SimulatedUnit twin(profile); // listed beside it on the two-unit road only
     QVERIFY(adb.attach(unit) && (!twoUnits || adb.attach(twin)));
     InstallerDriver driver;
-    // The real adb goes where the installer carries its own.
     const QString carried = QDir(driver.adb.resourceDir()).filePath("adb");
-    QVERIFY(QFile::remove(carried) && QFile::link(ZORVIK_REAL_ADB, carried));
+    // The real adb goes where the installer carries its own, except on the broken-adb road,
+    // where the fake stays and answers everything as a loader that failed.
+    driver.adb.setFallbackScript("echo '" + brokenAdb + "' >&2; exit 127");
+    QVERIFY(!brokenAdb.isEmpty() || (QFile::remove(carried) && QFile::link(ZORVIK_REAL_ADB, carried)));
     driver.launch();
     QStringList seen{driver.popupItems().join(", "), driver.badge()};
     for (const char *key : {"model", "android", "build", "screen", "installed"})
         seen << driver.info(key);
     seen << (driver.installButton()->isEnabled() ? driver.installButton()->text() : "off");
     QCOMPARE(seen.join(" | ").replace(unit.serial(), "SERIAL").replace(twin.serial(), "SERIAL"), shown);
+    QVERIFY2(!sent.isEmpty() || driver.log().startsWith(outcome.at(0)), qPrintable(driver.log()));
     if (sent.isEmpty())
         return;
     // adb lists the units in an order of its own; the second one listed is chosen.
