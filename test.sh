@@ -3,7 +3,7 @@
 # Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")"
-./scripts/setup.sh
+./scripts/setup.sh --tests
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)

@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -17,11 +18,33 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace {
 
 const QString kInstallTitle = QStringLiteral("Установить Zorvik App");
 const QString kCloseTitle = QStringLiteral("Готово — закрыть установщик");
 const char *const kClosesProperty = "closesInstaller";
+
+// QMessageBox sizes itself on every show from its layout's minimum width, ignoring resize()
+// and setMinimumWidth(), and on its own keeps an informative text to a narrow column of many
+// short lines. A spacer under that text, as wide as a third of the text's length in the
+// alert's own font, makes the column wide enough for the text to wrap into three or four
+// lines, whatever the font and the screen's scale.
+void widenForInformativeText(QMessageBox &box)
+{
+    auto *grid = qobject_cast<QGridLayout *>(box.layout());
+    const auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+    const int index = grid && label ? grid->indexOf(label) : -1;
+    if (index < 0)
+        return;
+    int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+    grid->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
+    const int textWidth = QFontMetrics(label->font()).horizontalAdvance(label->text());
+    const int width = std::clamp(textWidth / 3, 360, 640);
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), column,
+                  1, columnSpan);
+}
 
 // Shows an application-modal alert made afresh for this one question. The first button is
 // the default; Escape and the window's close button answer with the last one. Returns
@@ -40,6 +63,8 @@ bool runAlert(QWidget *parent, const install::AlertText &text, const QStringList
     }
     box.setDefaultButton(added.first());
     box.setEscapeButton(added.last());
+    // Last: the setters above rebuild the box's layout.
+    widenForInformativeText(box);
     box.exec();
     return box.clickedButton() == added.first();
 }
@@ -158,7 +183,7 @@ void AppDelegate::updateSteps(int completed, std::optional<int> current)
 void AppDelegate::refreshCompletion(const DeviceList &ready, const DeviceList &listed)
 {
     devices = ready;
-    const ScanView view = scanView(ready, listed);
+    const ScanView view = scanView(ready, listed, runsFromPackage(QCoreApplication::applicationDirPath()));
     devicePopup->clear();
     // While an install runs, the steps and the log go on telling about it; the panel
     // itself shows what this scan found.

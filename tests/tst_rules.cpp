@@ -46,6 +46,11 @@ private slots:
         QTest::newRow("badge: LI_AUTO, any case") << "badge" << "Li_Auto|X01" << kHeadUnit;
         QTest::newRow("badge: hu_ in the model") << "badge" << "Qualcomm|hu_8155" << kHeadUnit;
         QTest::newRow("badge: not across the blank") << "badge" << "LI|_AUTO" << "●  ANDROID-УСТРОЙСТВО ГОТОВО";
+        // The no-permissions log's first line, for a program in this folder.
+        QTest::newRow("package: its folder, as a path ends") << "package" << "/opt/zorvik-installer/"
+            << "Правило udev для автомобиля уже установлено вместе с установщиком. Переподключите кабель и нажмите «Обновить».";
+        QTest::newRow("package: a folder that only starts alike") << "package" << "/opt/zorvik-installer-build"
+                                                                 << "У этого компьютера нет прав на USB-устройство автомобиля.";
     }
     void text()
     {
@@ -54,6 +59,8 @@ private slots:
         const QString result = rule == "lines"      ? adb::splitPieces(input, adb::isNewlineCharacter).join(u'|')
                                : rule == "property" ? adb::propertyFromOutput(input, QStringLiteral("ro.build.version.sdk"))
                                : rule == "last"     ? adb::lastValue(input)
+                               : rule == "package"
+                                   ? scanView({}, {unit("no permissions")}, runsFromPackage(input)).logText.section(u'\n', 0, 0)
                                : rule == "badge"
                                    ? deviceView(unit("device", input.section(u'|', 0, 0), input.section(u'|', 1))).badge
                                    : QStringLiteral("no such rule");

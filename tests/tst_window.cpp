@@ -65,6 +65,8 @@ private slots:
     void invariantsHoldInEveryState_data();
     void invariantsHoldInEveryState();
     void logIsMonospacedAndScrollsToItsEnd();
+    void alertsWrapInFourLines_data();
+    void alertsWrapInFourLines();
 };
 
 void WindowTest::invariantsHoldInEveryState_data()
@@ -181,6 +183,45 @@ void WindowTest::logIsMonospacedAndScrollsToItsEnd()
     QScrollBar *bar = log->verticalScrollBar();
     QVERIFY(bar->maximum() > 0);
     QCOMPARE(bar->value(), bar->maximum());
+}
+
+// ctest also runs this one at QT_SCALE_FACTOR=2.
+void WindowTest::alertsWrapInFourLines_data()
+{
+    QTest::addColumn<bool>("tampered");
+    QTest::newRow("confirmation") << false;
+    QTest::newRow("integrity") << true;
+}
+
+void WindowTest::alertsWrapInFourLines()
+{
+    QFETCH(bool, tampered);
+    InstallerDriver driver(true, tampered ? std::optional<QString>(QString(64, u'0')) : std::nullopt);
+    driver.launchWithOneUnit();
+    const QFont windowFont = driver.installButton()->font();
+    QString text;
+    int lines = 0;
+    QFont font;
+    QTimer measurer;
+    QObject::connect(&measurer, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        const auto *label = box ? box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")) : nullptr;
+        if (!label || !box->isVisible())
+            return;
+        text = label->text();
+        font = label->font();
+        const QFontMetrics metrics(font);
+        const QRect needed = metrics.boundingRect(QRect(0, 0, label->contentsRect().width(), 1 << 20), Qt::TextWordWrap, text);
+        lines = qRound(double(needed.height()) / metrics.lineSpacing());
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    measurer.start(20);
+    driver.installButton()->click();
+    measurer.stop();
+    QVERIFY2(lines >= 1 && lines <= 4, qPrintable(QString::number(lines) + " lines: " + text));
+    // The window's face and size, not the platform's.
+    QCOMPARE(font.family(), windowFont.family());
+    QCOMPARE(font.pixelSize(), windowFont.pixelSize());
 }
 
 QTEST_MAIN(WindowTest)

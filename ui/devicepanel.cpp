@@ -2,20 +2,31 @@
 
 #include "textrules.h"
 
+#include <QDir>
+
 #include <algorithm>
 
 namespace {
 const QString kSeparator = QStringLiteral("  ·  ");
 }
 
-QString noUsbPermissionText()
+QString noUsbPermissionText(bool udevRuleInstalled)
 {
+    // adb keeps a unit it opened without permission that way until the cable is replugged.
+    if (udevRuleInstalled)
+        return QStringLiteral("Правило udev для автомобиля уже установлено вместе с установщиком. "
+                              "Переподключите кабель и нажмите «Обновить».");
     return QStringLiteral(
         "У этого компьютера нет прав на USB-устройство автомобиля.\n"
         "1. Создайте (через sudo) файл /etc/udev/rules.d/51-android-adb.rules со строкой:\n"
         "SUBSYSTEM==\"usb\", ENV{ID_USB_INTERFACES}==\"*:ff420?:*\", TAG+=\"uaccess\"\n"
         "2. Выполните в терминале: sudo udevadm control --reload-rules\n"
         "3. Переподключите кабель и нажмите «Обновить».");
+}
+
+bool runsFromPackage(const QString &programDir)
+{
+    return QDir::cleanPath(programDir) == QLatin1String("/opt/zorvik-installer");
 }
 
 const QStringList &infoKeys()
@@ -38,7 +49,7 @@ bool isHeadUnit(const DeviceInfo &device)
     return text.contains(QLatin1String("LI_AUTO")) || text.contains(QLatin1String("HU_"));
 }
 
-ScanView scanView(const DeviceList &ready, const DeviceList &listed)
+ScanView scanView(const DeviceList &ready, const DeviceList &listed, bool udevRuleInstalled)
 {
     ScanView view;
     if (ready.isEmpty()) {
@@ -55,7 +66,7 @@ ScanView scanView(const DeviceList &ready, const DeviceList &listed)
         const bool lacksPermission = std::any_of(listed.cbegin(), listed.cend(), [](const DeviceInfo &row) {
             return row.state().startsWith(QLatin1String("no permissions"));
         });
-        view.logText = lacksPermission ? noUsbPermissionText()
+        view.logText = lacksPermission ? noUsbPermissionText(udevRuleInstalled)
                                        : QStringLiteral("Подключите кабель и подтвердите запрос RSA на экране автомобиля.");
         return view;
     }
