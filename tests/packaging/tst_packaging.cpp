@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -47,6 +49,8 @@ class PackagingTest : public QObject
 
 private slots:
     void initTestCase();
+    void packageOnlyParts();
+    void unpackedProgramRunsTheSystemsAdb();
     void unpackedProgramFindsItsResources();
     void debianAndAppStreamFindNothingAmiss();
     void distributorsApkIsTheOneChecked();
@@ -70,11 +74,78 @@ void PackagingTest::initTestCase()
     run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), m_deb, m_root});
 }
 
+void PackagingTest::packageOnlyParts()
+{
+    // The udev rule, before 73-seat-late.rules, which acts on its uaccess tag.
+    const QByteArray rule = readFile(m_root + QStringLiteral("/lib/udev/rules.d/70-zorvik-installer.rules"));
+    QVERIFY(rule.contains("\nSUBSYSTEM==\"usb\", ENV{ID_USB_INTERFACES}==\"*:ff420?:*\", TAG+=\"uaccess\"\n"));
+
+    // Only the package: an install into a folder keeps a real adb and writes no rule.
+    const QString folder = m_dir.filePath(QStringLiteral("folder"));
+    run(QStringLiteral(ZORVIK_CMAKE), {QStringLiteral("--install"), QStringLiteral(ZORVIK_BUILD_DIR), QStringLiteral("--prefix"), folder});
+    QVERIFY(QFileInfo(folder + QStringLiteral("/resources/adb")).isExecutable() && !QFileInfo(folder + QStringLiteral("/resources/adb")).isSymLink());
+    QVERIFY(!QFile::exists(folder + QStringLiteral("/lib")));
+
+    // The scripts that make udev read it: valid shell, and quiet success where there is no
+    // udevadm, as in a chroot.
+    const QString control = m_dir.filePath(QStringLiteral("control"));
+    run(QStringLiteral("dpkg-deb"), {QStringLiteral("-e"), m_deb, control});
+    QTemporaryDir emptyPath;
+    for (const QString &script : {QStringLiteral("postinst"), QStringLiteral("postrm")}) {
+        run(QStringLiteral("sh"), {QStringLiteral("-n"), control + u'/' + script});
+        QProcess process;
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("PATH"), emptyPath.path());
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral("/bin/sh"), {control + u'/' + script, QStringLiteral("configure")});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+    }
+
+    // Hardened: relocations bound at start and made read-only then.
+    const QString program = m_root + QStringLiteral("/opt/zorvik-installer/zorvik-installer");
+    QVERIFY(run(QStringLiteral("readelf"), {QStringLiteral("-d"), program}).contains(QRegularExpression(QStringLiteral(R"(\(FLAGS(_1)?\).*\bNOW\b)"))));
+    QVERIFY(run(QStringLiteral("readelf"), {QStringLiteral("-lW"), program}).contains(QStringLiteral("GNU_RELRO")));
+
+    // The side panel's version line names the package's version.
+    const QString version = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, QStringLiteral("Version")}).trimmed();
+    QVERIFY2(readFile(program).contains(QStringLiteral("Installer %1  •  Zorvik App ").arg(version).toUtf8()), qPrintable(version));
+}
+
+void PackagingTest::unpackedProgramRunsTheSystemsAdb()
+{
+    // The package's adb is Debian's, through a link; the program started from the package
+    // starts it, on a server port of its own that is ended afterwards.
+    const QString adb = m_root + QStringLiteral("/opt/zorvik-installer/resources/adb");
+    QCOMPARE(QFileInfo(adb).symLinkTarget(), QStringLiteral("/usr/bin/adb"));
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ANDROID_ADB_SERVER_PORT"), QString::number(port));
+    QProcess installer;
+    installer.setProcessEnvironment(environment);
+    installer.start(m_root + QStringLiteral("/opt/zorvik-installer/zorvik-installer"), {});
+    const auto serverListens = [port] {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        return socket.waitForConnected(1000);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(serverListens(), 30000);
+    QVERIFY(installer.state() == QProcess::Running);
+    installer.kill();
+    installer.waitForFinished();
+    run(adb, {QStringLiteral("-P"), QString::number(port), QStringLiteral("kill-server")});
+    QTRY_VERIFY_WITH_TIMEOUT(!serverListens(), 10000);
+}
+
 void PackagingTest::unpackedProgramFindsItsResources()
 {
-    // A copy, not a link into the build machine, which would dangle on any other computer.
     const QString resources = m_root + QStringLiteral("/opt/zorvik-installer/resources");
-    QVERIFY(!QFileInfo(resources + QStringLiteral("/adb")).isSymLink() && QFile::remove(resources + QStringLiteral("/adb")));
+    QVERIFY(QFile::remove(resources + QStringLiteral("/adb")));
 
     // Started away from /opt, through the link on the PATH and through the desktop entry,
     // with an adb that records its calls and lists nothing.
@@ -134,9 +205,16 @@ void PackagingTest::distributorsApkIsTheOneChecked()
                                                           "include(\"" ZORVIK_SOURCE_DIR "/cmake/Resources.cmake\")\n");
     // Resources.cmake reads install/ from CMAKE_SOURCE_DIR: give it the repository's.
     QVERIFY(QFile::link(QStringLiteral(ZORVIK_SOURCE_DIR "/install"), source + QStringLiteral("/install")));
-    run(QStringLiteral(ZORVIK_CMAKE), {QStringLiteral("-S"), source, QStringLiteral("-B"), source + QStringLiteral("/build"),
-                                       QStringLiteral("-DZORVIK_ADB=" ZORVIK_CARRIED_ADB),
-                                       QStringLiteral("-DZORVIK_APK=") + source + QStringLiteral("/distributor.apk")});
+    const QStringList configure{QStringLiteral("-S"), source, QStringLiteral("-B"), source + QStringLiteral("/build"),
+                                QStringLiteral("-DZORVIK_ADB=" ZORVIK_CARRIED_ADB),
+                                QStringLiteral("-DZORVIK_APK=") + source + QStringLiteral("/distributor.apk")};
+    // Without the APK's version the version line would name the wrong one.
+    QProcess refused;
+    refused.setProcessChannelMode(QProcess::MergedChannels);
+    refused.start(QStringLiteral(ZORVIK_CMAKE), configure);
+    QVERIFY(refused.waitForFinished(60000));
+    QVERIFY(refused.exitCode() != 0 && refused.readAll().contains("-DZORVIK_APK_VERSION="));
+    run(QStringLiteral(ZORVIK_CMAKE), configure + QStringList{QStringLiteral("-DZORVIK_APK_VERSION=1.2.3")});
     QVERIFY(readFile(source + QStringLiteral("/build/generated/expecteddigest.h"))
                 .contains("#define ZORVIK_EXPECTED_APK_SHA256 \"" + QCryptographicHash::hash(apk, QCryptographicHash::Sha256).toHex() + '"'));
     QCOMPARE(readFile(source + QStringLiteral("/build/resources/ZorvikStore.apk")), apk);
