@@ -47,10 +47,8 @@ private slots:
         QTest::newRow("badge: hu_ in the model") << "badge" << "Qualcomm|hu_8155" << kHeadUnit;
         QTest::newRow("badge: not across the blank") << "badge" << "LI|_AUTO" << "●  ANDROID-УСТРОЙСТВО ГОТОВО";
         // The no-permissions log's first line, for a program in this folder.
-        QTest::newRow("package: its folder, as a path ends") << "package" << "/opt/zorvik-installer/"
-            << "Правило udev для автомобиля уже установлено вместе с установщиком. Переподключите кабель и нажмите «Обновить».";
-        QTest::newRow("package: a folder that only starts alike") << "package" << "/opt/zorvik-installer-build"
-                                                                 << "У этого компьютера нет прав на USB-устройство автомобиля.";
+        QTest::newRow("package: its folder, as a path ends") << "package" << "/opt/zorvik-installer/" << "Правило udev для автомобиля уже установлено вместе с установщиком. Переподключите кабель и нажмите «Обновить».";
+        QTest::newRow("package: a folder that only starts alike") << "package" << "/opt/zorvik-installer-build" << "У этого компьютера нет прав на USB-устройство автомобиля.";
     }
     void text()
     {

@@ -82,8 +82,8 @@ void PackagingTest::packageOnlyParts()
     // Only the package: an install into a folder keeps a real adb and writes no rule.
     const QString folder = m_dir.filePath(QStringLiteral("folder"));
     run(QStringLiteral(ZORVIK_CMAKE), {QStringLiteral("--install"), QStringLiteral(ZORVIK_BUILD_DIR), QStringLiteral("--prefix"), folder});
-    QVERIFY(QFileInfo(folder + QStringLiteral("/resources/adb")).isExecutable() && !QFileInfo(folder + QStringLiteral("/resources/adb")).isSymLink());
-    QVERIFY(!QFile::exists(folder + QStringLiteral("/lib")));
+    const QFileInfo copied(folder + QStringLiteral("/resources/adb"));
+    QVERIFY(copied.isExecutable() && !copied.isSymLink() && !QFile::exists(folder + QStringLiteral("/lib")));
 
     // The scripts that make udev read it: valid shell, and quiet success where there is no
     // udevadm, as in a chroot.
@@ -117,22 +117,16 @@ void PackagingTest::unpackedProgramRunsTheSystemsAdb()
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         const QString port = QString::number(probe.serverPort());
         probe.close();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("ANDROID_ADB_SERVER_PORT"), port);
+        qputenv("ANDROID_ADB_SERVER_PORT", port.toUtf8());   // for the installer's adb and ours
         QProcess installer;
-        installer.setProcessEnvironment(environment);
         installer.setWorkingDirectory(m_dir.path());   // nothing relative may help
         installer.start(program, {});
-        const auto serverListens = [&port] {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, port.toUShort());
-            return socket.waitForConnected(1000);
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(serverListens(), 30000);
+        QTcpSocket server;
+        QTRY_VERIFY_WITH_TIMEOUT((server.abort(), server.connectToHost(QHostAddress::LocalHost, port.toUShort()), server.waitForConnected(1000)), 30000);
         QVERIFY2(installer.state() == QProcess::Running, installer.readAllStandardError().constData());
         installer.kill();
         installer.waitForFinished();
-        run(adb, {QStringLiteral("-P"), port, QStringLiteral("kill-server")});
+        run(adb, {QStringLiteral("kill-server")});
     }
 }
 
