@@ -52,6 +52,9 @@ file(MAKE_DIRECTORY "${ZORVIK_RESOURCE_DIR}")
 get_filename_component(ZORVIK_ADB_REAL "${ZORVIK_ADB}" REALPATH)
 if(WIN32)
     file(COPY ${ZORVIK_ADB_FILES} DESTINATION "${ZORVIK_RESOURCE_DIR}")
+elseif(APPLE)
+    # The bundle laid out here is the installed program, so it carries a real copy.
+    configure_file("${ZORVIK_ADB_REAL}" "${ZORVIK_RESOURCE_DIR}/adb" COPYONLY)
 else()
     # adb finds its own libraries through absolute paths, so a link to the system binary is
     # enough here; the installed program gets a real copy (packaging/).
