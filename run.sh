@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine, builds the installer and starts it.
+# Sets up a fresh Debian 12 machine with what building and running need, builds the
+# installer and starts it.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/setup.sh

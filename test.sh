@@ -3,7 +3,7 @@
 # Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")"
-./scripts/setup.sh
+./scripts/setup.sh --tests
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
@@ -18,10 +18,15 @@ cmake --build build-test -j"$jobs"
 ZORVIK_SOAK_SCANS=50 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-test --output-on-failure -j"$jobs" 2>&1 | tee build-test/ctest.log
 
+# The README's "Try it without a car" block, pasted as one piece, against that build.
+scripts/try-readme.sh build-test
+
 # The soak test unsanitized: 200 scans, and open files, threads and memory must not grow.
 cmake -S . -B build-plain -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVIK_WERROR=ON \
       -DZORVIK_SIM_TESTS=OFF
 cmake --build build-plain -j"$jobs" --target tst_soak
+# ./run.sh's packages alone, as a fresh machine gets them, hold what this configure found.
+scripts/check-run-packages.sh build-plain
 ctest --test-dir build-plain --output-on-failure -R '^tst_soak$'
 
 # ThreadSanitizer over the tests whose point is threads: concurrent adb runs, overlapping

@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -21,6 +22,8 @@
 #include <QSettings>
 #include <QTimer>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace {
 
@@ -42,6 +45,26 @@ std::optional<QString> rememberedAddress()
     return adb::normalisedAddress(settings().value(kLastAddressKey).toString());
 }
 
+// QMessageBox sizes itself on every show from its layout's minimum width, ignoring resize()
+// and setMinimumWidth(), and on its own keeps an informative text to a narrow column of many
+// short lines. A spacer under that text, as wide as a third of the text's length in the
+// alert's own font, makes the column wide enough for the text to wrap into three or four
+// lines, whatever the font and the screen's scale.
+void widenForInformativeText(QMessageBox &box)
+{
+    auto *grid = qobject_cast<QGridLayout *>(box.layout());
+    const auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+    const int index = grid && label ? grid->indexOf(label) : -1;
+    if (index < 0)
+        return;
+    int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+    grid->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
+    const int textWidth = QFontMetrics(label->font()).horizontalAdvance(label->text());
+    const int width = std::clamp(textWidth / 3, 360, 640);
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), column,
+                  1, columnSpan);
+}
+
 // Shows an application-modal alert made afresh for this one question. The first button is
 // the default; Escape and the window's close button answer with the last one, or with the
 // first when `escapeIsDefault`. Returns whether the first button was pressed. While the
@@ -61,6 +84,8 @@ bool runAlert(QWidget *parent, const install::AlertText &text, const QStringList
     }
     box.setDefaultButton(added.first());
     box.setEscapeButton(escapeIsDefault ? added.first() : added.last());
+    // Last: the setters above rebuild the box's layout.
+    widenForInformativeText(box);
     if (shown)
         *shown = &box;
     box.exec();
@@ -389,7 +414,7 @@ void AppDelegate::refreshCompletion(ScanKind kind, const adb::ScanResult &scan)
     if (!unitToShow.isEmpty() && adb::listedAsDevice(ready, unitToShow))
         shownSerial = std::exchange(unitToShow, QString());
     devices = ready;
-    const ScanView view = scanView(scan);
+    const ScanView view = scanView(scan, runsFromPackage(QCoreApplication::applicationDirPath()));
     devicePopup->clear();
     // While an install runs, the steps and the log go on telling about it; the panel
     // itself shows what this scan found.

@@ -9,6 +9,27 @@ if(NOT EXISTS "${ZORVIK_APK}")
     message(FATAL_ERROR "The APK to carry does not exist: ${ZORVIK_APK} (set -DZORVIK_APK=...)")
 endif()
 
+# The window's version line names the carried APK's version, which only the person who
+# picked the APK knows. The repository's APK is 0.5.4; any other needs its version given
+# with it, also when an earlier configure cached the version of another APK.
+get_filename_component(ZORVIK_REPOSITORY_APK "${CMAKE_CURRENT_LIST_DIR}/../resources/ZorvikStore.apk" REALPATH)
+get_filename_component(ZORVIK_APK_REAL "${ZORVIK_APK}" REALPATH)
+set(ZORVIK_APK_VERSION_DOC "Version of the carried APK (ZORVIK_APK), shown in the window")
+set(ZORVIK_APK_VERSION_STALE FALSE)
+if(DEFINED ZORVIK_APK_VERSION_OF AND NOT ZORVIK_APK_VERSION_OF STREQUAL ZORVIK_APK_REAL
+   AND ZORVIK_APK_VERSION STREQUAL ZORVIK_APK_VERSION_SEEN)
+    set(ZORVIK_APK_VERSION_STALE TRUE)   # the cached version belongs to the APK carried before
+endif()
+if(ZORVIK_APK_REAL STREQUAL ZORVIK_REPOSITORY_APK AND (ZORVIK_APK_VERSION_STALE OR NOT ZORVIK_APK_VERSION))
+    set(ZORVIK_APK_VERSION 0.5.4 CACHE STRING "${ZORVIK_APK_VERSION_DOC}" FORCE)
+elseif(ZORVIK_APK_VERSION_STALE OR NOT ZORVIK_APK_VERSION)
+    message(FATAL_ERROR "ZORVIK_APK is ${ZORVIK_APK}: give its version as well, "
+                        "-DZORVIK_APK_VERSION=x.y.z, for the installer's version line")
+endif()
+set(ZORVIK_APK_VERSION "${ZORVIK_APK_VERSION}" CACHE STRING "${ZORVIK_APK_VERSION_DOC}")
+set(ZORVIK_APK_VERSION_OF "${ZORVIK_APK_REAL}" CACHE INTERNAL "The APK ZORVIK_APK_VERSION was given for")
+set(ZORVIK_APK_VERSION_SEEN "${ZORVIK_APK_VERSION}" CACHE INTERNAL "ZORVIK_APK_VERSION as last accepted")
+
 if(APPLE)
     # The program looks in its bundle's Contents/Resources, so the build lays them out there.
     set(ZORVIK_RESOURCE_DIR "${CMAKE_BINARY_DIR}/Zorvik App Installer.app/Contents/Resources")
@@ -31,6 +52,9 @@ file(MAKE_DIRECTORY "${ZORVIK_RESOURCE_DIR}")
 get_filename_component(ZORVIK_ADB_REAL "${ZORVIK_ADB}" REALPATH)
 if(WIN32)
     file(COPY ${ZORVIK_ADB_FILES} DESTINATION "${ZORVIK_RESOURCE_DIR}")
+elseif(APPLE)
+    # The bundle laid out here is the installed program, so it carries a real copy.
+    configure_file("${ZORVIK_ADB_REAL}" "${ZORVIK_RESOURCE_DIR}/adb" COPYONLY)
 else()
     # adb finds its own libraries through absolute paths, so a link to the system binary is
     # enough here; the installed program gets a real copy (packaging/).

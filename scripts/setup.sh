@@ -1,15 +1,29 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing the installer needs on Debian 12.
+# Installs what the installer needs on Debian 12: `setup.sh` what building and running it
+# needs (./run.sh), `setup.sh --tests` that and what its tests need as well (./test.sh).
 # Runs apt-get only for packages that are missing, as root or through sudo.
 set -euo pipefail
 
+# Building and running.
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-qpa-plugins libgl-dev libssl-dev openssl
+    qt6-base-dev qt6-qpa-plugins libgl-dev libssl-dev
     adb fonts-inter fonts-dejavu-core
-    lintian appstream
-    clang libclang-rt-14-dev
 )
+# Testing: the package checks (cpack's shlibdeps runs file), the fuzzers (clang's libFuzzer),
+# the digest benchmark's reference (openssl).
+test_packages=(
+    file lintian appstream
+    clang libclang-rt-14-dev
+    openssl
+)
+case "${1:-}" in
+    "") ;;
+    --tests) packages+=("${test_packages[@]}") ;;
+    --list) printf '%s\n' "${packages[@]}"; exit 0 ;;
+    --list-tests) printf '%s\n' "${test_packages[@]}"; exit 0 ;;
+    *) echo "usage: $0 [--tests | --list | --list-tests]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

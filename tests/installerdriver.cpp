@@ -78,12 +78,22 @@ QStringList InstallerDriver::answerAlerts(const QString &answer, const std::func
         if (!box || !box->isVisible())
             return;
         alerts << box->text();
+        // As a person reads it: in the window's font, its explanation in at most four lines.
+        // A breach is told in the alert's text, which the caller compares.
+        if (const auto *text = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
+            const QFontMetrics metrics(text->font());
+            const QRect needed = metrics.boundingRect(QRect(0, 0, text->contentsRect().width(), 1 << 20), Qt::TextWordWrap, text->text());
+            const int lines = qRound(double(needed.height()) / metrics.lineSpacing());
+            const QFont font = text->font(), window = installButton()->font();
+            if (lines > 4 || font.family() != window.family() || font.pixelSize() != window.pixelSize())
+                alerts.last() += QStringLiteral(" (%1 lines of %2 %3 px)").arg(lines).arg(font.family()).arg(font.pixelSize());
+        }
         const QList<QAbstractButton *> buttons = box->buttons();
         const auto chosen = std::ranges::find(buttons, answer, &QAbstractButton::text);
         if (chosen != buttons.end())
             (*chosen)->click();
         else
-            QTest::keyClick(box, Qt::Key_Escape);
+            QTest::keyClick(box, answer == u"\r" ? Qt::Key_Return : Qt::Key_Escape);
     });
     answerer.start(20);
     action();

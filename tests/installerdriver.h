@@ -62,7 +62,9 @@ public:
     [[nodiscard]] bool progressRunning() const { return isProgressRunning(child<QProgressBar>(QStringLiteral("progress"))); }
 
     // Runs `action` and answers every alert that comes up meanwhile: with the button titled
-    // `answer`, or with Escape when `answer` is empty. Returns the texts of the alerts shown.
+    // `answer`, with Return when it is "\r", or with Escape when it is empty. Returns the texts
+    // of the alerts shown; an alert that wraps its explanation into more than four lines, or
+    // is not in the window's font, says so after its text.
     QStringList answerAlerts(const QString &answer, const std::function<void()> &action);
     // Presses «Подключить по Wi-Fi…», types `address` into the dialog as a person would and
     // presses Return. Returns whether «Подключить» was enabled; if not, Escape closes it.

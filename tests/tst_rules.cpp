@@ -50,6 +50,9 @@ private slots:
         QTest::newRow("badge: not across the blank") << "badge" << "LI|_AUTO" << "●  ANDROID-УСТРОЙСТВО ГОТОВО";
         // Errors are no answer ("unit gone mid-probe" in tst_adb); any line of the answer may be.
         QTest::newRow("installed: a later line, trimmed") << "installed" << "Error: Could not access the Package Manager.\r\n package:/a.apk" << "1";
+        // The no-permissions log's first line, for a program in this folder.
+        QTest::newRow("package: its folder, as a path ends") << "package" << "/opt/zorvik-installer/" << "Правило udev для автомобиля уже установлено вместе с установщиком. Переподключите кабель и нажмите «Обновить».";
+        QTest::newRow("package: a folder that only starts alike") << "package" << "/opt/zorvik-installer-build" << "У этого компьютера нет прав на USB-устройство автомобиля.";
     }
     void text()
     {
@@ -59,6 +62,8 @@ private slots:
                                : rule == "property" ? adb::propertyFromOutput(input, QStringLiteral("ro.build.version.sdk"))
                                : rule == "last"     ? adb::lastValue(input)
                                : rule == "installed" ? QString::number(adb::listsPackage(input))
+                               : rule == "package"
+                                   ? scanView({{}, {unit("no permissions")}, {}}, runsFromPackage(input)).logText.section(u'\n', 0, 0)
                                : rule == "badge"
                                    ? deviceView(unit("device", input.section(u'|', 0, 0), input.section(u'|', 1))).badge
                                    : QStringLiteral("no such rule");

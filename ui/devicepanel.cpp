@@ -4,6 +4,8 @@
 #include "networkunit.h"
 #include "trackdevices.h"
 
+#include <QDir>
+
 #include <algorithm>
 
 namespace {
@@ -23,14 +25,23 @@ QString adbBrokenText(const adb::CommandResult &startServer)
 
 } // namespace
 
-QString noUsbPermissionText()
+QString noUsbPermissionText(bool udevRuleInstalled)
 {
+    // adb keeps a unit it opened without permission that way until the cable is replugged.
+    if (udevRuleInstalled)
+        return QStringLiteral("Правило udev для автомобиля уже установлено вместе с установщиком. "
+                              "Переподключите кабель и нажмите «Обновить».");
     return QStringLiteral(
         "У этого компьютера нет прав на USB-устройство автомобиля.\n"
         "1. Создайте (через sudo) файл /etc/udev/rules.d/51-android-adb.rules со строкой:\n"
         "SUBSYSTEM==\"usb\", ENV{ID_USB_INTERFACES}==\"*:ff420?:*\", TAG+=\"uaccess\"\n"
         "2. Выполните в терминале: sudo udevadm control --reload-rules\n"
         "3. Переподключите кабель и нажмите «Обновить».");
+}
+
+bool runsFromPackage(const QString &programDir)
+{
+    return QDir::cleanPath(programDir) == QLatin1String("/opt/zorvik-installer");
 }
 
 const QStringList &infoKeys()
@@ -53,7 +64,7 @@ bool isHeadUnit(const DeviceInfo &device)
     return text.contains(QLatin1String("LI_AUTO")) || text.contains(QLatin1String("HU_"));
 }
 
-ScanView scanView(const adb::ScanResult &scan)
+ScanView scanView(const adb::ScanResult &scan, bool udevRuleInstalled)
 {
     const DeviceList &ready = scan.ready;
     const DeviceList &listed = scan.listed;
@@ -83,7 +94,7 @@ ScanView scanView(const adb::ScanResult &scan)
         if (listed.isEmpty() && scan.startServer.status != 0)
             view.logText = adbBrokenText(scan.startServer);
         else if (lacksPermission)
-            view.logText = noUsbPermissionText();
+            view.logText = noUsbPermissionText(udevRuleInstalled);
         else if (networkUnitAsks)
             view.logText = adb::networkAuthorizationText();
         else

@@ -16,7 +16,9 @@ struct ScanView
     bool anyReady = false;
 };
 
-[[nodiscard]] ScanView scanView(const adb::ScanResult &scan);
+// `udevRuleInstalled`: the package that put the program in place also put in the udev
+// rule (see runsFromPackage), so a unit without permission needs only a replug.
+[[nodiscard]] ScanView scanView(const adb::ScanResult &scan, bool udevRuleInstalled = false);
 
 // What the panel shows for one ready device.
 struct DeviceView
@@ -34,8 +36,13 @@ struct DeviceView
 // A Li Auto head unit (or one of its "HU_" boards), told by manufacturer or model in any case.
 [[nodiscard]] bool isHeadUnit(const DeviceInfo &device);
 
-// What to do when this computer may not open the unit's USB device (Linux, no udev rule).
-[[nodiscard]] QString noUsbPermissionText();
+// What to do when this computer may not open the unit's USB device (Linux): write the udev
+// rule by hand, or, where the package installed it, replug the cable.
+[[nodiscard]] QString noUsbPermissionText(bool udevRuleInstalled);
+
+// Whether the program in `programDir` is the one the Debian package installs, which brings
+// the udev rule with it.
+[[nodiscard]] bool runsFromPackage(const QString &programDir);
 
 // The info label keys, top row first.
 [[nodiscard]] const QStringList &infoKeys();

@@ -1,5 +1,7 @@
 #include "installerwindow.h"
 
+#include "versionline.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -138,6 +140,9 @@ public:
         : QPlainTextEdit(parent), m_fill(fill), m_radius(radius)
     {
         viewport()->setAutoFillBackground(false);
+        // With the document's own 4 px, the text sits about 12 px in from the pane's edge,
+        // as the panel's values sit in from theirs.
+        setViewportMargins(8, 4, 0, 4);
         QPalette palette = viewport()->palette();
         palette.setColor(QPalette::Base, Qt::transparent);
         viewport()->setPalette(palette);
@@ -285,7 +290,8 @@ void buildSidePanel(QWidget *root, const QString &resourceDir, const QStringList
 
     makeLabel(panel, "scopeNote", QStringLiteral("Только Android-мультимедиа\nБез ECU · CAN · ADAS"),
               bottomUp(h, 42, 42, 245, 48), uiFont(11, QFont::DemiBold), rgb(0.37, 0.72, 1.0));
-    makeLabel(panel, "versionLine", QStringLiteral("Installer 0.3.8  •  Zorvik App 0.5.4"),
+    // From UTF-8, so that the line stays readable in the binary, where the package test finds it.
+    makeLabel(panel, "versionLine", QString::fromUtf8(ZORVIK_VERSION_LINE),
               bottomUp(h, 42, 18, 220, 16), uiFont(9), white(0.55));
 }
 
@@ -401,6 +407,8 @@ InstallerWidgets buildInstallerWindow(const QString &resourceDir, const QStringL
                                       const WindowColours &colours)
 {
     InstallerWidgets widgets;
+    // Alerts and dialogs take the application's font: the same face and size as the window.
+    QApplication::setFont(uiFont(13));
 
     auto *window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                                             | Qt::WindowCloseButtonHint

@@ -36,9 +36,9 @@ struct InstallerWidgets
     QList<QLabel *> stepLabels;             // one per step title, top to bottom
 };
 
-// Builds the fixed 980x650 installer window with every widget in its initial state. The
-// window is not shown. The logo comes from logo.png in `resourceDir`; without a readable
-// logo there is no logo widget at all.
+// Builds the fixed 980x650 installer window with every widget in its initial state, and makes
+// its 13 px UI font the application's, for alerts and dialogs. The window is not shown. The
+// logo comes from logo.png in `resourceDir`; without a readable logo there is no logo widget.
 [[nodiscard]] InstallerWidgets buildInstallerWindow(const QString &resourceDir,
                                                     const QStringList &stepTitles,
                                                     const WindowColours &colours);

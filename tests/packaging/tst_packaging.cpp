@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -47,7 +49,8 @@ class PackagingTest : public QObject
 
 private slots:
     void initTestCase();
-    void unpackedProgramFindsItsResources();
+    void packageOnlyParts();
+    void unpackedProgramRunsTheSystemsAdb();
     void debianAndAppStreamFindNothingAmiss();
     void distributorsApkIsTheOneChecked();
 
@@ -70,28 +73,60 @@ void PackagingTest::initTestCase()
     run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), m_deb, m_root});
 }
 
-void PackagingTest::unpackedProgramFindsItsResources()
+void PackagingTest::packageOnlyParts()
 {
-    // A copy, not a link into the build machine, which would dangle on any other computer.
-    const QString resources = m_root + QStringLiteral("/opt/zorvik-installer/resources");
-    QVERIFY(!QFileInfo(resources + QStringLiteral("/adb")).isSymLink() && QFile::remove(resources + QStringLiteral("/adb")));
+    // The udev rule, before 73-seat-late.rules, which acts on its uaccess tag.
+    const QByteArray rule = readFile(m_root + QStringLiteral("/lib/udev/rules.d/70-zorvik-installer.rules"));
+    QVERIFY(rule.contains("\nSUBSYSTEM==\"usb\", ENV{ID_USB_INTERFACES}==\"*:ff420?:*\", TAG+=\"uaccess\"\n"));
 
-    // Started away from /opt, through the link on the PATH and through the desktop entry,
-    // with an adb that records its calls and lists nothing.
-    writeFile(resources + QStringLiteral("/adb"), "#!/bin/sh\necho \"$*\" >> \"$(dirname \"$0\")/calls.log\"\n"
-                                                  "[ \"$1\" = devices ] && printf 'List of devices attached\\n\\n'\nexit 0\n");
-    QVERIFY(QFile::setPermissions(resources + QStringLiteral("/adb"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    // Only the package: an install into a folder keeps a real adb and writes no rule.
+    const QString folder = m_dir.filePath(QStringLiteral("folder"));
+    run(QStringLiteral(ZORVIK_CMAKE), {QStringLiteral("--install"), QStringLiteral(ZORVIK_BUILD_DIR), QStringLiteral("--prefix"), folder});
+    const QFileInfo copied(folder + QStringLiteral("/resources/adb"));
+    QVERIFY(copied.isExecutable() && !copied.isSymLink() && !QFile::exists(folder + QStringLiteral("/lib")));
+
+    // The scripts that make udev read it: valid shell, and quiet success where there is no
+    // udevadm, as in a chroot.
+    const QString control = m_dir.filePath(QStringLiteral("control"));
+    run(QStringLiteral("dpkg-deb"), {QStringLiteral("-e"), m_deb, control});
+    const QTemporaryDir emptyPath;
+    for (const QString &script : {control + QStringLiteral("/postinst"), control + QStringLiteral("/postrm")}) {
+        run(QStringLiteral("sh"), {QStringLiteral("-n"), script});
+        run(QStringLiteral("env"), {QStringLiteral("-i"), QStringLiteral("PATH=") + emptyPath.path(), QStringLiteral("/bin/sh"), script, QStringLiteral("configure")});
+    }
+
+    // Hardened: relocations bound at start and made read-only then.
+    const QString program = m_root + QStringLiteral("/opt/zorvik-installer/zorvik-installer");
+    QVERIFY(run(QStringLiteral("readelf"), {QStringLiteral("-d"), program}).contains(QRegularExpression(QStringLiteral(R"(\(FLAGS(_1)?\).*\bNOW\b)"))));
+    QVERIFY(run(QStringLiteral("readelf"), {QStringLiteral("-lW"), program}).contains(QStringLiteral("GNU_RELRO")));
+}
+
+void PackagingTest::unpackedProgramRunsTheSystemsAdb()
+{
+    // The package's adb is Debian's, through a link. Started away from /opt, through the link
+    // on the PATH and through the desktop entry, the program finds it and starts its server,
+    // on a port of its own that is ended afterwards.
+    const QString adb = m_root + QStringLiteral("/opt/zorvik-installer/resources/adb");
+    QCOMPARE(QFileInfo(adb).symLinkTarget(), QStringLiteral("/usr/bin/adb"));
     const QString entry = QString::fromUtf8(readFile(m_root + QStringLiteral("/usr/share/applications/zorvik-installer.desktop")));
     const QString exec = QRegularExpression(QStringLiteral("^Exec=\"?([^\"\\n]*)"), QRegularExpression::MultilineOption).match(entry).captured(1);
     const QString icon = QRegularExpression(QStringLiteral("^Icon=(.*)$"), QRegularExpression::MultilineOption).match(entry).captured(1);
     QVERIFY(QFile::exists(m_root + QStringLiteral("/usr/share/icons/hicolor/256x256/apps/") + icon + QStringLiteral(".png")));
     for (const QString &program : {m_root + QFileInfo(m_root + QStringLiteral("/usr/bin/zorvik-installer")).symLinkTarget(), m_root + exec}) {
-        QFile::remove(resources + QStringLiteral("/calls.log"));
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const QString port = QString::number(probe.serverPort());
+        probe.close();
+        qputenv("ANDROID_ADB_SERVER_PORT", port.toUtf8());   // for the installer's adb and ours
         QProcess installer;
         installer.setWorkingDirectory(m_dir.path());   // nothing relative may help
         installer.start(program, {});
-        QTRY_COMPARE_WITH_TIMEOUT(readFile(resources + QStringLiteral("/calls.log")), QByteArray("start-server\ndevices\n"), 30000);
+        QTcpSocket server;
+        QTRY_VERIFY_WITH_TIMEOUT((server.abort(), server.connectToHost(QHostAddress::LocalHost, port.toUShort()), server.waitForConnected(1000)), 30000);
         QVERIFY2(installer.state() == QProcess::Running, installer.readAllStandardError().constData());
+        installer.kill();
+        installer.waitForFinished();
+        run(adb, {QStringLiteral("kill-server")});
     }
 }
 
@@ -102,11 +137,12 @@ void PackagingTest::debianAndAppStreamFindNothingAmiss()
     const std::pair<const char *, const char *> places[]{
         {"doc/zorvik-installer/changelog.gz", R"re(^zorvik-installer \(([^)]+)\))re"},
         {"metainfo/ru.zorvik.installer.metainfo.xml", R"re(<release version="([^"]+)")re"},
-        {"man/man1/zorvik-installer.1.gz", R"re(^\.TH .*"zorvik-installer (\S+)")re"}};
+        {"man/man1/zorvik-installer.1.gz", R"re(^\.TH .*"zorvik-installer (\S+)")re"},
+        {"../../opt/zorvik-installer/zorvik-installer", "Installer (\\S+)  •  Zorvik App "}};
     for (const auto &[path, pattern] : places) {
         // zcat -f passes an uncompressed file through as it is.
         const QString text = run(QStringLiteral("zcat"), {QStringLiteral("-f"), m_root + "/usr/share/" + QLatin1String(path)});
-        QCOMPARE(QRegularExpression(QLatin1String(pattern), QRegularExpression::MultilineOption).match(text).captured(1), version);
+        QCOMPARE(QRegularExpression(QString::fromUtf8(pattern), QRegularExpression::MultilineOption).match(text).captured(1), version);
     }
     // lintian: errors and warnings fail (among them a desktop entry whose program is not in
     // the package, and a binary without its library dependencies); the ones meant are
@@ -134,9 +170,14 @@ void PackagingTest::distributorsApkIsTheOneChecked()
                                                           "include(\"" ZORVIK_SOURCE_DIR "/cmake/Resources.cmake\")\n");
     // Resources.cmake reads install/ from CMAKE_SOURCE_DIR: give it the repository's.
     QVERIFY(QFile::link(QStringLiteral(ZORVIK_SOURCE_DIR "/install"), source + QStringLiteral("/install")));
-    run(QStringLiteral(ZORVIK_CMAKE), {QStringLiteral("-S"), source, QStringLiteral("-B"), source + QStringLiteral("/build"),
-                                       QStringLiteral("-DZORVIK_ADB=" ZORVIK_CARRIED_ADB),
-                                       QStringLiteral("-DZORVIK_APK=") + source + QStringLiteral("/distributor.apk")});
+    const QStringList configure{QStringLiteral("-S"), source, QStringLiteral("-B"), source + QStringLiteral("/build"),
+                                QStringLiteral("-DZORVIK_ADB=" ZORVIK_CARRIED_ADB),
+                                QStringLiteral("-DZORVIK_APK=") + source + QStringLiteral("/distributor.apk")};
+    // Without the APK's version the version line would name the wrong one.
+    QProcess refused;
+    refused.start(QStringLiteral(ZORVIK_CMAKE), configure);
+    QVERIFY(refused.waitForFinished(60000) && refused.exitCode() != 0 && refused.readAllStandardError().contains("-DZORVIK_APK_VERSION="));
+    run(QStringLiteral(ZORVIK_CMAKE), configure + QStringList{QStringLiteral("-DZORVIK_APK_VERSION=1.2.3")});
     QVERIFY(readFile(source + QStringLiteral("/build/generated/expecteddigest.h"))
                 .contains("#define ZORVIK_EXPECTED_APK_SHA256 \"" + QCryptographicHash::hash(apk, QCryptographicHash::Sha256).toHex() + '"'));
     QCOMPARE(readFile(source + QStringLiteral("/build/resources/ZorvikStore.apk")), apk);

@@ -2,7 +2,6 @@
 
 // adb transport framing: a 24-byte header of six little-endian u32
 // (command, arg0, arg1, data_length, data_check, magic) followed by the payload.
-// See shared/adb-wire-notes.md section 1.
 
 #include <QByteArray>
 #include <QtGlobal>

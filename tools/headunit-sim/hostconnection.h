@@ -1,7 +1,7 @@
 #pragma once
 
 // One TCP connection from an adb server: the CNXN/AUTH handshake and the streams
-// multiplexed over it (adb-wire-notes.md sections 2 and 3).
+// multiplexed over it (OPEN, OKAY, WRTE, CLSE).
 
 #include "adbpacket.h"
 #include "devicecontext.h"

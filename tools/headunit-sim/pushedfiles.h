@@ -1,7 +1,7 @@
 #pragma once
 
 // The commands of an older unit that work on what adb pushed over sync:
-// (adb-wire-notes.md section 8). adb 29 installs on such a unit with
+// (an Android 6 unit, whose banner lists no features). adb 29 installs on such a unit with
 //   shell:pm 'install' '-r' '/data/local/tmp/f.apk'
 //   shell:rm '/data/local/tmp/f.apk' </dev/null
 // pm answers "Success" (then the app is installed) or "Failure [<installFailure>]"; a path

@@ -1,7 +1,7 @@
 #pragma once
 
 // What the host asked for in an OPEN, decoded from the service string.
-// Examples (adb-wire-notes.md section 5):
+// Examples, as adb 29 sends them:
 //   "shell,v2,TERM=xterm,raw:getprop ro.product.model"   -> ShellV2
 //   "shell:getprop"                                       -> RawShell
 //   "exec:cmd package 'install' '-r' -S 3145728"          -> Install

@@ -1,7 +1,7 @@
 #pragma once
 
 // The file sync service (`sync:`) as adb 29 uses it to push an APK to a unit without
-// `cmd` (adb-wire-notes.md sections 6 and 8). Every request is id[4] + u32 LE + data:
+// `cmd` (an Android 6 unit). Every request is id[4] + u32 LE + data:
 //   STAT / STA2 / LST2 <path>              -> mode, size and mtime, or "absent"
 //   SEND <path>,<mode> DATA <n> ... DONE <mtime> -> OKAY once DONE arrived; the file is kept
 //   QUIT                                   -> the session is over, no answer
