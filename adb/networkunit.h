@@ -13,7 +13,7 @@ inline constexpr int kDefaultAdbPort = 5555;
 
 // What the person typed as a unit's network address, as the one HOST:PORT text handed to
 // adb, or nothing when it is not an address. After trimming it is an IPv4 address (four
-// parts 0-255 without leading zeros: the resolver reads "050" as octal), a host name
+// numbers 0-255 without leading zeros: the resolver reads "050" as octal), a host name
 // (letters, digits and '-', no label starting or ending with '-', at most 253 characters,
 // the last label neither all digits nor "0x..." , which the resolver would take for a
 // number) or an IPv6 address in brackets, optionally followed by ":PORT" (1-65535, no

@@ -47,6 +47,7 @@ private slots:
         QTest::newRow("last: a colon with a combining mark") << "last" << "a:\u0301b" << "a:\u0301b";
         QTest::newRow("badge: LI_AUTO, any case") << "badge" << "Li_Auto|X01" << kHeadUnit;
         QTest::newRow("badge: hu_ in the model") << "badge" << "Qualcomm|hu_8155" << kHeadUnit;
+        QTest::newRow("badge: HU inside a maker's name") << "badge" << "HUAWEI|ELS-NX9" << "●  ANDROID-УСТРОЙСТВО ГОТОВО";
         QTest::newRow("badge: not across the blank") << "badge" << "LI|_AUTO" << "●  ANDROID-УСТРОЙСТВО ГОТОВО";
         // Errors are no answer ("unit gone mid-probe" in tst_adb); any line of the answer may be.
         QTest::newRow("installed: a later line, trimmed") << "installed" << "Error: Could not access the Package Manager.\r\n package:/a.apk" << "1";
