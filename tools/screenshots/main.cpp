@@ -12,9 +12,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 
@@ -55,9 +58,10 @@ struct Scene
         adb.reply(probeCalls(kSerial).at(4), QStringLiteral("LI_OS_5.2.1.2310\n"));
     }
 
-    bool launch(bool waitForScan = true)
+    bool launch(bool waitForScan = true, AppDelegate::TestSetup setup = {})
     {
-        app = std::make_unique<AppDelegate>(AppDelegate::TestSetup{adb.resourceDir(), std::nullopt});
+        setup.resourceDir = adb.resourceDir();
+        app = std::make_unique<AppDelegate>(setup);
         QSignalSpy done(app.get(), &AppDelegate::refreshCompleted);
         app->applicationDidFinishLaunching();
         return !waitForScan || done.wait(20000);
@@ -82,11 +86,11 @@ struct Scene
         answerer.stop();
     }
 
-    bool save(const QDir &out, const QString &name) const
+    bool save(const QDir &out, const QString &name, QWidget *shown = nullptr) const
     {
         QApplication::processEvents();
         const QString path = out.filePath(name + QStringLiteral(".png"));
-        const bool ok = app->mainWindow()->grab().save(path);
+        const bool ok = (shown ? shown : app->mainWindow())->grab().save(path);
         std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
         return ok;
     }
@@ -169,6 +173,48 @@ bool installFailed(const QDir &out)
     return done.wait(20000) && scene.save(out, QStringLiteral("install-failed"));
 }
 
+// The unit goes away for good while the install runs; the watcher tells it.
+bool connectionLost(const QDir &out)
+{
+    Scene scene;
+    scene.addHeadUnit();
+    scene.adb.track(QStringLiteral("%1\tdevice\n").arg(kSerial));
+    scene.adb.replyWithScript(installArgs(scene.adb), QStringLiteral("sleep 30"));
+    AppDelegate::TestSetup setup;
+    setup.watchDevices = true;
+    setup.lostUnitLimitMs = 500;
+    if (!scene.launch(true, setup))
+        return false;
+    QSignalSpy done(scene.app.get(), &AppDelegate::installCompleted);
+    QTimer::singleShot(300, [&] {
+        scene.adb.setListing(QStringLiteral("List of devices attached\n\n"));
+        scene.adb.track(QString());
+    });
+    scene.pressInstall();
+    return done.wait(20000) && scene.save(out, QStringLiteral("connection-lost"));
+}
+
+// The address dialog of a unit reached over Wi-Fi, as the person types into it.
+bool wifiDialog(const QDir &out)
+{
+    Scene scene;
+    scene.adb.setListing(QStringLiteral("List of devices attached\n\n"));
+    if (!scene.launch())
+        return false;
+    bool ok = false;
+    QTimer::singleShot(300, [&] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        if (!dialog)
+            return;
+        if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("wifiAddress")))
+            edit->setText(QStringLiteral("192.168.1.50"));
+        ok = scene.save(out, QStringLiteral("wifi-dialog"), dialog);
+        dialog->close();
+    });
+    scene.app->mainWindow()->findChild<QPushButton *>(QStringLiteral("wifiButton"))->click();
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -185,7 +231,12 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    const std::function<bool(const QDir &)> states[] = {searching, noDevice, unauthorized, noPermission, found, installing, installFailed};
+    // The one remembered setting stays out of the pictures, and the pictures out of it.
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+
+    const std::function<bool(const QDir &)> states[] = {searching, noDevice,   unauthorized,   noPermission, found,
+                                                        installing, installFailed, connectionLost, wifiDialog};
     bool ok = true;
     for (const auto &state : states)
         ok = state(out) && ok;
