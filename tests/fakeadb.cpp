@@ -38,21 +38,16 @@ printf '>%s\n' "$key" >> "$R/calls.log"
 . "$R/rules.sh"
 )"));
     QFile::setPermissions(adb, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    trackRaw({});
+    writeFile(m_dir.filePath(QStringLiteral("track.stream")), QString());
     // exec, so that ending "adb" ends the reader itself.
     replyWithScript({QStringLiteral("track-devices")}, QStringLiteral("exec tail -c +1 -f \"$R/track.stream\""));
 }
 
 void FakeAdb::track(const QString &rows)
 {
-    const QByteArray payload = rows.toUtf8();
-    trackRaw(QByteArray::number(payload.size(), 16).rightJustified(4, '0') + payload);
-}
-
-void FakeAdb::trackRaw(const QByteArray &raw)
-{
+    const QByteArray message = QByteArray::number(rows.toUtf8().size(), 16).rightJustified(4, '0') + rows.toUtf8();
     QFile stream(m_dir.filePath(QStringLiteral("track.stream")));
-    QVERIFY(stream.open(QIODevice::Append) && stream.write(raw) == raw.size());
+    QVERIFY(stream.open(QIODevice::Append) && stream.write(message) == message.size());
 }
 
 void FakeAdb::reply(const QStringList &arguments, const QString &output, int status)

@@ -35,10 +35,8 @@ public:
     // The "devices" listing, as adb would print it.
     void setListing(const QString &output) { reply({QStringLiteral("devices")}, output); }
     // "track-devices" blocks until it is ended, as adb's does, and writes whatever this
-    // appends to its stream: `rows` ("S1\tdevice\n...") as one message of adb's framing, or
-    // `raw` bytes as they are.
+    // appends to its stream: `rows` ("S1\tdevice\n...") as one message of adb's framing.
     void track(const QString &rows);
-    void trackRaw(const QByteArray &raw);
 
     // Every argv adb was started with, in order.
     [[nodiscard]] QList<QStringList> calls() const;

@@ -66,6 +66,7 @@ void PackagingTest::initTestCase()
     // installer started below.
     qputenv("LC_ALL", "C.UTF-8");
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8());   // no remembered address
     run(QStringLiteral(ZORVIK_CPACK), {QStringLiteral("--config"), QStringLiteral(ZORVIK_BUILD_DIR "/CPackConfig.cmake"),
                                        QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("-B"), m_dir.path()});
     m_deb = QDir(m_dir.path()).entryInfoList({QStringLiteral("zorvik-installer_*.deb")}, QDir::Files).value(0).filePath();
