@@ -30,7 +30,8 @@ scripts/check-run-packages.sh build-plain
 ctest --test-dir build-plain --output-on-failure -R '^tst_soak$'
 
 # ThreadSanitizer over the tests whose point is threads: concurrent adb runs, overlapping
-# scans, a scan during an install and a scan that hangs while another runs. Qt is not
+# scans, a unit lost while its install runs (the stop flag crosses threads), a scan during
+# an install and a scan that hangs while another runs. Qt is not
 # built for TSan; tests/faults/tsan.supp says what that forces us to ignore, and why.
 # die_after_fork=0: QProcess forks from a process that has threads, which TSan otherwise
 # refuses outright; the child only execs adb.
@@ -39,7 +40,7 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZORVIK_WERROR=ON \
 cmake --build build-tsan -j"$jobs" --target tst_adb tst_installer tst_faults
 export TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/tests/faults/tsan.supp"
 build-tsan/tests/tst_adb concurrentCalls
-build-tsan/tests/tst_installer overlappingScansLastCompletionWins
+build-tsan/tests/tst_installer overlappingScansLastCompletionWins unitLostDuringInstall
 build-tsan/tests/faults/tst_faults scanDuringInstall neverEndingAdbKeepsTheWindowResponsive
 unset TSAN_OPTIONS
 
