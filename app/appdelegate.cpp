@@ -125,6 +125,21 @@ QString AppDelegate::resourceDir() const
 void AppDelegate::applicationDidFinishLaunching()
 {
     buildWindow();
+    makeTimers();
+    // The watcher starts once this scan's "start-server" has returned, so that two adb
+    // clients never race to start the server; so does the try of a remembered address.
+    startScan(ScanKind::Asked, [this] {
+        startWatching();
+        if (const std::optional<QString> address = rememberedAddress())
+            connectNetworkUnit(*address, true);
+    });
+}
+
+void AppDelegate::makeTimers()
+{
+    longInstallTimer = new QTimer(this);
+    longInstallTimer->setSingleShot(true);
+    connect(longInstallTimer, &QTimer::timeout, this, &AppDelegate::showLongInstallHint);
     lostUnitTimer = new QTimer(this);
     lostUnitTimer->setSingleShot(true);
     connect(lostUnitTimer, &QTimer::timeout, this, [this] {
@@ -142,19 +157,6 @@ void AppDelegate::applicationDidFinishLaunching()
             finishInstall(results, device);
         }
     });
-    ++askedScansRunning;
-    setBusy(true, QStringLiteral("Ищем подключённые экраны…"));
-    logHoldsScanMessage = true;
-    // The watcher starts once this scan's "start-server" has returned, so that two adb
-    // clients never race to start the server.
-    adb::startScan(
-        this, resourceDir(),
-        [this](const adb::ScanResult &scan) { refreshCompletion(ScanKind::Asked, scan); },
-        [this] {
-            startWatching();
-            if (const std::optional<QString> address = rememberedAddress())
-                connectNetworkUnit(*address, true);
-        });
 }
 
 void AppDelegate::startWatching()
@@ -183,9 +185,6 @@ void AppDelegate::buildWindow()
         builtColours.insert(label, textColour(label));
 
     window->installEventFilter(this);
-    longInstallTimer = new QTimer(this);
-    longInstallTimer->setSingleShot(true);
-    connect(longInstallTimer, &QTimer::timeout, this, &AppDelegate::showLongInstallHint);
 
     connect(devicePopup, &QComboBox::activated, this, &AppDelegate::deviceChanged);
     connect(widgets.refreshButton, &QPushButton::clicked, this, &AppDelegate::refreshClicked);
@@ -299,7 +298,7 @@ void AppDelegate::refreshDevices()
     startScan(ScanKind::Asked);
 }
 
-void AppDelegate::startScan(ScanKind kind)
+void AppDelegate::startScan(ScanKind kind, std::function<void()> serverStarted)
 {
     if (kind == ScanKind::Asked) {
         ++askedScansRunning;
@@ -315,7 +314,9 @@ void AppDelegate::startScan(ScanKind kind)
         automaticScanWanted = false;
         automaticScanRunning = true;
     }
-    adb::startScan(this, resourceDir(), [this, kind](const adb::ScanResult &scan) { refreshCompletion(kind, scan); });
+    adb::startScan(
+        this, resourceDir(), [this, kind](const adb::ScanResult &scan) { refreshCompletion(kind, scan); },
+        std::move(serverStarted));
 }
 
 void AppDelegate::startWantedAutomaticScan()

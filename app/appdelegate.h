@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -99,7 +100,8 @@ private:
 
     void buildWindow();
     void startWatching();
-    void startScan(ScanKind kind);
+    void makeTimers();
+    void startScan(ScanKind kind, std::function<void()> serverStarted = {});
     void startWantedAutomaticScan();
     void listingSeen(const DeviceList &listing, bool changed);
     void showLog(const QString &text, bool scanMessage);
