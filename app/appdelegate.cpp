@@ -390,7 +390,6 @@ void AppDelegate::refreshCompletion(ScanKind kind, const adb::ScanResult &scan)
         askedScansRunning = std::max(0, askedScansRunning - 1);
     else
         automaticScanRunning = false;
-    latestListing = listed;
     // What the scan saw counts as a listing seen, once the window shows the scan.
     const auto noteListing = [this, listed] {
         if (watcher)
