@@ -40,7 +40,7 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZORVIK_WERROR=ON \
 cmake --build build-tsan -j"$jobs" --target tst_adb tst_installer tst_faults
 export TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/tests/faults/tsan.supp"
 build-tsan/tests/tst_adb concurrentCalls
-build-tsan/tests/tst_installer overlappingScansLastCompletionWins unitLostDuringInstall
+build-tsan/tests/tst_installer clicksDuringAScanJoinIt unitLostDuringInstall
 build-tsan/tests/faults/tst_faults scanDuringInstall neverEndingAdbKeepsTheWindowResponsive
 unset TSAN_OPTIONS
 

@@ -1,49 +1,32 @@
 #include "appdelegate.h"
 
 #include "apkcheck.h"
-#include "backgroundwork.h"
 #include "devicepanel.h"
-#include "discovery.h"
 #include "expecteddigest.h"
 #include "installerwindow.h"
+#include "installsession.h"
+#include "networkconnector.h"
 #include "steprules.h"
-#include "wifidialog.h"
 #include "trackdevices.h"
+#include "wifidialog.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
-#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
 
 namespace {
 
-const QString kInstallTitle = QStringLiteral("Установить Zorvik App");
 const QString kCloseTitle = QStringLiteral("Готово — закрыть установщик");
-const char *const kClosesProperty = "closesInstaller";
-const QString kLastAddressKey = QStringLiteral("wifi/lastAddress");
-
-// The one thing the installer keeps between runs: the last network address that connected.
-QSettings settings()
-{
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("zorvik"),
-                     QStringLiteral("zorvik-installer"));
-}
-
-// The remembered address, if it still passes the address rule: the file is the person's to edit.
-std::optional<QString> rememberedAddress()
-{
-    return adb::normalisedAddress(settings().value(kLastAddressKey).toString());
-}
 
 // QMessageBox sizes itself on every show from its layout's minimum width, ignoring resize()
 // and setMinimumWidth(), and on its own keeps an informative text to a narrow column of many
@@ -103,9 +86,7 @@ AppDelegate::AppDelegate(const TestSetup &setup)
     : expectedApkSha256(setup.expectedApkSha256.value_or(QStringLiteral(ZORVIK_EXPECTED_APK_SHA256))),
       m_resourceDirForTests(setup.resourceDir),
       m_watchDevices(setup.watchDevices),
-      m_lostUnitLimitMs(setup.lostUnitLimitMs),
-      m_connectLimitMs(setup.connectLimitMs),
-      longInstallHint(setup.longInstallHint)
+      m_timing(setup.timing)
 {
 }
 
@@ -125,47 +106,23 @@ QString AppDelegate::resourceDir() const
 void AppDelegate::applicationDidFinishLaunching()
 {
     buildWindow();
-    makeTimers();
-    // The watcher starts once this scan's "start-server" has returned, so that two adb
-    // clients never race to start the server; so does the try of a remembered address.
-    startScan(ScanKind::Asked, [this] {
-        startWatching();
+    makeWorkers();
+    // The remembered address is tried once adb's server runs, as the watcher is started.
+    m_scans->launch([this] {
         if (const std::optional<QString> address = rememberedAddress())
-            connectNetworkUnit(*address, true);
+            m_connector->tryQuietly(*address);
     });
 }
 
-void AppDelegate::makeTimers()
+void AppDelegate::makeWorkers()
 {
-    longInstallTimer = new QTimer(this);
-    longInstallTimer->setSingleShot(true);
-    connect(longInstallTimer, &QTimer::timeout, this, &AppDelegate::showLongInstallHint);
-    lostUnitTimer = new QTimer(this);
-    lostUnitTimer->setSingleShot(true);
-    connect(lostUnitTimer, &QTimer::timeout, this, [this] {
-        // Gone too long: end the job's adb; its completion tells the lost connection.
-        installWatch.cutOff = true;
-        if (installWatch.stop)
-            installWatch.stop->store(true);
-    });
-    failureDecisionTimer = new QTimer(this);
-    failureDecisionTimer->setSingleShot(true);
-    failureDecisionTimer->setInterval(2000);
-    connect(failureDecisionTimer, &QTimer::timeout, this, [this] {
-        if (installWatch.failureToTell) {
-            const auto [results, device] = *std::exchange(installWatch.failureToTell, std::nullopt);
-            finishInstall(results, device);
-        }
-    });
-}
-
-void AppDelegate::startWatching()
-{
-    if (!m_watchDevices || watcher)
-        return;
-    watcher = new adb::DeviceWatcher(resourceDir(), this);
-    connect(watcher, &adb::DeviceWatcher::listingSeen, this, &AppDelegate::listingSeen);
-    watcher->start();
+    m_scans = new ScanScheduler(resourceDir(), m_timing, m_watchDevices, this);
+    connect(m_scans, &ScanScheduler::askedScanStarted, this, &AppDelegate::askedScanStarted);
+    connect(m_scans, &ScanScheduler::scanFinished, this, &AppDelegate::refreshCompletion);
+    connect(m_scans, &ScanScheduler::listingSeen, this, &AppDelegate::listingSeen);
+    m_connector = new NetworkConnector(resourceDir(), m_timing, this);
+    connect(m_connector, &NetworkConnector::attemptStarted, this, &AppDelegate::connectStarted);
+    connect(m_connector, &NetworkConnector::attemptEnded, this, &AppDelegate::connectEnded);
 }
 
 void AppDelegate::buildWindow()
@@ -192,7 +149,7 @@ void AppDelegate::buildWindow()
     // One connection serves both jobs of the button: it installs until an install has
     // succeeded, and from then on it closes the installer.
     connect(installButton, &QPushButton::clicked, this, [this] {
-        if (installButtonCloses())
+        if (m_phase == Phase::Done)
             closeClicked();
         else
             installClicked();
@@ -203,59 +160,67 @@ void AppDelegate::buildWindow()
     window->activateWindow();
 }
 
+void AppDelegate::updateBusy()
+{
+    const bool busy = m_phase == Phase::Installing || m_connector->personConnecting() || m_scans->askedRunning();
+    const BusyLook look = busyLook(busy, devices.size());
+    // After a success the button closes the installer, and closing is never refused.
+    installButton->setEnabled(m_phase == Phase::Done || look.installEnabled);
+    devicePopup->setEnabled(look.popupEnabled);
+    setProgressRunning(progress, look.progressRunning);
+    wifiButton->setEnabled(m_phase != Phase::Installing && !m_connector->personConnecting());
+}
+
+void AppDelegate::showLog(const QString &text, LogKind kind, LogWriter writer)
+{
+    if (!mayReplaceLog(m_logKind, writer))
+        return;
+    replaceLogText(logView, text, logFollowsEnd(kind));
+    m_logKind = kind;
+}
+
 void AppDelegate::wifiClicked()
 {
-    if (workRunning() || launchTryRunning)
+    if (m_phase == Phase::Installing || m_connector->personConnecting())
         return;
     const std::optional<QString> address = askNetworkAddress(window.get(), rememberedAddress().value_or(QString()));
-    if (address && !workRunning())
-        connectNetworkUnit(*address, false);
+    if (address && m_phase != Phase::Installing)
+        m_connector->connectAsked(*address);
 }
 
-void AppDelegate::connectNetworkUnit(const QString &address, bool quietly)
+void AppDelegate::connectStarted(const QString &address)
 {
-    if (quietly) {
-        launchTryRunning = true;
-    } else {
-        connecting = true;
-        setBusy(true, QStringLiteral("Подключаемся к %1…").arg(address));
-        logHoldsScanMessage = false;
-    }
-    updateWifiButton();
-    runInBackground(
-        this, [dir = resourceDir(), address, limit = m_connectLimitMs] { return adb::connectNetworkUnit(dir, address, limit); },
-        [this, address, quietly](const adb::ConnectAttempt &attempt) { connectionCompletion(address, quietly, attempt); });
+    showLog(QStringLiteral("Подключаемся к %1…").arg(address), LogKind::ConnectProgress, LogWriter::PersonAction);
+    updateBusy();
 }
 
-void AppDelegate::connectionCompletion(const QString &address, bool quietly, const adb::ConnectAttempt &attempt)
+void AppDelegate::connectEnded(const QString &address, bool quietly, const adb::ConnectAttempt &attempt)
 {
-    (quietly ? launchTryRunning : connecting) = false;
-    updateWifiButton();
-    if (!quietly)
-        setBusy(workRunning());
+    updateBusy();
+    // The address's entry in adb's listing counts again; the unit just reached is shown.
+    m_scans->scanWanted();
+    // A launch try says nothing: the log keeps what the scan found.
+    if (quietly)
+        return;
     if (attempt.verdict == adb::ConnectVerdict::Connected) {
-        settings().setValue(kLastAddressKey, address);
-        unitToShow = address;
-        automaticScanWanted = true;
-        startWantedAutomaticScan();
+        showLog(QStringLiteral("Подключено: %1.").arg(address), LogKind::ConnectProgress, LogWriter::PersonAction);
         return;
     }
-    // A launch try that fails says nothing: the log keeps what the scan found.
-    if (!quietly)
-        showLog(adb::connectLogText(attempt, address), attempt.verdict == adb::ConnectVerdict::NeedsAuthorization);
-}
-
-void AppDelegate::updateWifiButton()
-{
-    if (wifiButton)
-        wifiButton->setEnabled(!installRunning && !connecting && !launchTryRunning);
+    // Waiting for "Allow" is what the scans will say too, until the person taps it.
+    const bool waits = attempt.verdict == adb::ConnectVerdict::NeedsAuthorization;
+    showLog(adb::connectLogText(attempt, address), waits ? LogKind::ScanMessage : LogKind::Outcome,
+            LogWriter::PersonAction);
 }
 
 void AppDelegate::refreshClicked()
 {
-    if (watcher)
-        watcher->restartNow();
+    m_scans->restartWatcher();
     refreshDevices();
+}
+
+void AppDelegate::refreshDevices()
+{
+    m_scans->scanAsked();
 }
 
 void AppDelegate::closeClicked()
@@ -267,7 +232,7 @@ bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
 {
     // The title-bar button and the window manager's close keys arrive here; so does Cmd+Q on
     // macOS, as Qt closes every window before it quits and quits only if all of them agreed.
-    if (watched == window.get() && event->type() == QEvent::Close && installRunning) {
+    if (watched == window.get() && event->type() == QEvent::Close && m_phase == Phase::Installing) {
         event->ignore();
         if (!closeQuestion && !askToWaitForInstall())
             closeClicked();
@@ -284,89 +249,16 @@ bool AppDelegate::askToWaitForInstall()
                     {QStringLiteral("Подождать"), QStringLiteral("Закрыть")}, true, &closeQuestion);
 }
 
-void AppDelegate::showLongInstallHint()
+void AppDelegate::askedScanStarted()
 {
-    // A unit may be waiting for a prompt on its own screen ("verify apps", "install via
-    // USB"). A unit that is not listed as ready can't show one.
-    if (installRunning && adb::listedAsDevice(latestListing, installWatch.serial))
-        replaceLogText(logView, QStringLiteral("Устанавливаем Zorvik App…\nУстановка идёт дольше обычного. "
-                                               "Посмотрите на экран автомобиля: он может ждать подтверждения."));
+    showLog(QStringLiteral("Ищем подключённые экраны…"), LogKind::ScanMessage, LogWriter::AskedScan);
+    updateBusy();
 }
 
-void AppDelegate::refreshDevices()
+void AppDelegate::listingSeen(const DeviceList &listing)
 {
-    startScan(ScanKind::Asked);
-}
-
-void AppDelegate::startScan(ScanKind kind, std::function<void()> serverStarted)
-{
-    if (kind == ScanKind::Asked) {
-        ++askedScansRunning;
-        // During an install the log keeps saying that the unit is being changed.
-        if (installRunning) {
-            setBusy(true);
-        } else {
-            setBusy(true, QStringLiteral("Ищем подключённые экраны…"));
-            logHoldsScanMessage = true;
-        }
-    } else {
-        // A scan nobody asked for shows nothing until it has something to show.
-        automaticScanWanted = false;
-        automaticScanRunning = true;
-    }
-    adb::startScan(
-        this, resourceDir(), [this, kind](const adb::ScanResult &scan) { refreshCompletion(kind, scan); },
-        std::move(serverStarted));
-}
-
-void AppDelegate::startWantedAutomaticScan()
-{
-    if (automaticScanWanted && !automaticScanRunning && askedScansRunning == 0)
-        startScan(ScanKind::Automatic);
-}
-
-void AppDelegate::listingSeen(const DeviceList &listing, bool changed)
-{
-    latestListing = listing;
-    if (changed) {
-        automaticScanWanted = true;
-        startWantedAutomaticScan();
-    }
-    if (!installRunning)
-        return;
-    if (installWatch.failureToTell) {
-        failureDecisionTimer->stop();
-        const auto [results, device] = *std::exchange(installWatch.failureToTell, std::nullopt);
-        finishInstall(results, device);
-        return;
-    }
-    // The unit must be back as "device" within the limit, or the install is given up.
-    if (adb::listedAsDevice(listing, installWatch.serial)) {
-        lostUnitTimer->stop();
-    } else {
-        installWatch.wasMissing = true;
-        if (!lostUnitTimer->isActive() && !installWatch.cutOff)
-            lostUnitTimer->start(m_lostUnitLimitMs);
-    }
-}
-
-void AppDelegate::showLog(const QString &text, bool scanMessage)
-{
-    replaceLogText(logView, text);
-    logHoldsScanMessage = scanMessage;
-}
-
-void AppDelegate::setBusy(bool busy, const std::optional<QString> &text)
-{
-    const BusyLook look = busyLook(busy, devices.size());
-    if (installButton)
-        installButton->setEnabled(look.installEnabled);
-    if (devicePopup)
-        devicePopup->setEnabled(look.popupEnabled);
-    if (progress)
-        setProgressRunning(progress, look.progressRunning);
-    if (text && logView)
-        replaceLogText(logView, *text);
+    if (m_install)
+        m_install->listingSeen(listing);
 }
 
 void AppDelegate::updateSteps(int completed, std::optional<int> current)
@@ -384,44 +276,28 @@ void AppDelegate::updateSteps(int completed, std::optional<int> current)
 
 void AppDelegate::refreshCompletion(ScanKind kind, const adb::ScanResult &scan)
 {
-    const DeviceList &ready = scan.ready;
-    const DeviceList &listed = scan.listed;
-    if (kind == ScanKind::Asked)
-        askedScansRunning = std::max(0, askedScansRunning - 1);
-    else
-        automaticScanRunning = false;
-    // What the scan saw counts as a listing seen, once the window shows the scan.
-    const auto noteListing = [this, listed] {
-        if (watcher)
-            watcher->noteListing(listed);
-        else
-            listingSeen(listed, false);
-    };
+    const std::optional<QString> reached = m_connector->unitReady(scan.ready);
     // After a successful install the window stays as it is until the person asks: they are
     // likely to unplug the car now, and the success is what they must still see.
-    if (kind == ScanKind::Automatic && installButtonCloses()) {
-        noteListing();
+    if (m_phase == Phase::Done && kind == ScanKind::Automatic && !m_doneRescanned) {
+        updateBusy();
         emit refreshCompleted();
-        startWantedAutomaticScan();
         return;
     }
+    if (m_phase == Phase::Done && kind == ScanKind::Asked)
+        m_doneRescanned = true;
 
     // The unit on show stays on show while it is ready: a scan the person did not ask for
-    // must not move the choice to another unit just before they press install.
+    // must not move the choice to another unit just before they press install. A unit just
+    // reached by address takes its place.
     const std::optional<qsizetype> shownIndex = selectedIndex();
-    QString shownSerial = shownIndex ? devices.at(*shownIndex).serial() : QString();
-    // A unit just connected by address is put on show once a scan finds it ready.
-    if (!unitToShow.isEmpty() && adb::listedAsDevice(ready, unitToShow))
-        shownSerial = std::exchange(unitToShow, QString());
-    devices = ready;
+    const QString shownSerial = reached ? *reached : shownIndex ? devices.at(*shownIndex).serial() : QString();
+    devices = scan.ready;
     const ScanView view = scanView(scan, runsFromPackage(QCoreApplication::applicationDirPath()));
     devicePopup->clear();
-    // While an install runs, the steps and the log go on telling about it; the panel
-    // itself shows what this scan found.
-    if (!installRunning && view.anyReady)
-        updateSteps(2, 2);
-    else if (!installRunning)
-        updateSteps(0, 0);
+    // While an install runs, and after one succeeded, the steps tell about the install.
+    if (m_phase == Phase::Idle)
+        updateSteps(view.anyReady ? 2 : 0, view.anyReady ? 2 : 0);
     devicePopup->addItems(view.popupItems);
     const auto stillShown = std::find_if(devices.cbegin(), devices.cend(), [&](const DeviceInfo &device) {
         return device.serial() == shownSerial;
@@ -431,18 +307,14 @@ void AppDelegate::refreshCompletion(ScanKind kind, const adb::ScanResult &scan)
     if (!view.anyReady) {
         for (QLabel *label : std::as_const(infoLabels))
             showPanelText(label, kNoValue);
-        installButton->setEnabled(false);
     }
     showPanelText(statusBadge, view.badge);
-    if (!installRunning && (kind == ScanKind::Asked || logHoldsScanMessage))
-        showLog(view.logText, true);
+    showLog(view.logText, LogKind::ScanMessage,
+            kind == ScanKind::Asked ? LogWriter::AskedScan : LogWriter::AutomaticScan);
     if (view.anyReady)
         showSelectedDevice();
-    // An automatic scan leaves the busy state of a scan the person asked for to that scan.
-    setBusy(workRunning() || (kind == ScanKind::Automatic && askedScansRunning > 0));
-    noteListing();
+    updateBusy();
     emit refreshCompleted();
-    startWantedAutomaticScan();
 }
 
 std::optional<qsizetype> AppDelegate::selectedIndex() const
@@ -459,11 +331,6 @@ void AppDelegate::showPanelText(QLabel *label, const QString &text)
     setTextColour(label, builtColours.value(label, textColour(label)));
 }
 
-bool AppDelegate::installButtonCloses() const
-{
-    return installButton && installButton->property(kClosesProperty).toBool();
-}
-
 void AppDelegate::showSelectedDevice()
 {
     const std::optional<qsizetype> index = selectedIndex();
@@ -477,15 +344,15 @@ void AppDelegate::showSelectedDevice()
     showPanelText(statusBadge, view.badge);
     // Once the button closes the installer it keeps saying so: a title that promises an
     // install on a button that quits would mislead.
-    if (!installButtonCloses())
+    if (m_phase != Phase::Done)
         installButton->setText(view.installTitle);
-    installButton->setEnabled(true);
 }
 
 void AppDelegate::deviceChanged()
 {
-    unitToShow.clear();
+    m_connector->forgetUnitToShow();
     showSelectedDevice();
+    updateBusy();
 }
 
 std::optional<QString> AppDelegate::apkSha256() const
@@ -495,7 +362,7 @@ std::optional<QString> AppDelegate::apkSha256() const
 
 void AppDelegate::installClicked()
 {
-    if (installRunning)
+    if (m_phase != Phase::Idle)
         return;
     const std::optional<qsizetype> index = selectedIndex();
     if (!index)
@@ -511,67 +378,48 @@ void AppDelegate::installClicked()
         return;
     // Scans may have run while the question was open: install only on the unit asked about,
     // and only while adb still lists it as ready.
-    if (installRunning || installButtonCloses())
+    if (m_phase != Phase::Idle)
         return;
-    if (!adb::listedAsDevice(latestListing, device.serial())) {
-        showLog(QStringLiteral("Автомобиль отключён — установка не начата. Подключите его снова."), false);
+    if (!adb::listedAsDevice(m_scans->latestListing(), device.serial())) {
+        showLog(QStringLiteral("Автомобиль отключён — установка не начата. Подключите его снова."), LogKind::Outcome,
+                LogWriter::PersonAction);
         return;
     }
 
-    installRunning = true;
-    updateWifiButton();
-    installWatch = InstallWatch{device.serial(), adb::makeStopFlag(), false, false, std::nullopt};
-    if (watcher)
-        watcher->setInstalling(true);
-    longInstallTimer->start(longInstallHint);
-    setBusy(true, QStringLiteral("Устанавливаем Zorvik App…"));
-    logHoldsScanMessage = false;
+    m_phase = Phase::Installing;
+    m_scans->setInstalling(true);
+    m_install = new InstallSession(device, m_scans->latestListing(), m_timing, m_watchDevices, this);
+    connect(m_install, &InstallSession::runsLong, this, [this] {
+        showLog(QStringLiteral("Устанавливаем Zorvik App…\nУстановка идёт дольше обычного. "
+                               "Посмотрите на экран автомобиля: он может ждать подтверждения."),
+                LogKind::InstallProgress, LogWriter::PersonAction);
+    });
+    connect(m_install, &InstallSession::finished, this, &AppDelegate::finishInstall);
+    showLog(QStringLiteral("Устанавливаем Zorvik App…"), LogKind::InstallProgress, LogWriter::PersonAction);
+    updateBusy();
     updateSteps(2, 2);
-    install::startInstall(
-        this, resourceDir(), device,
-        [this](const install::InstallResults &results, const DeviceInfo &copy) { installCompletion(results, copy); },
-        installWatch.stop);
+    m_install->start(resourceDir());
 }
 
-void AppDelegate::installCompletion(const install::InstallResults &results, const DeviceInfo &device)
+void AppDelegate::finishInstall(const install::InstallOutcome &outcome, const DeviceInfo &device)
 {
-    lostUnitTimer->stop();
-    // A failure while the unit still looks ready may be a cable pulled a moment ago: wait
-    // for the watcher's next listing, or two seconds, before telling it.
-    const bool mayBeUnplugged = watcher && !installWatch.cutOff && !install::installSucceeded(results.install)
-                                && adb::listedAsDevice(latestListing, device.serial());
-    if (mayBeUnplugged) {
-        installWatch.failureToTell = std::make_pair(results, device);
-        failureDecisionTimer->start();
-        return;
-    }
-    finishInstall(results, device);
-}
-
-void AppDelegate::finishInstall(const install::InstallResults &results, const DeviceInfo &device)
-{
-    installRunning = false;
-    if (watcher)
-        watcher->setInstalling(false);
-    updateWifiButton();
-    longInstallTimer->stop();
+    // The session is done with its clocks; it goes once this call, which it made, returns.
+    m_install->deleteLater();
+    m_install = nullptr;
+    m_scans->setInstalling(false);
     // The question whether to close is moot now; the person reads the outcome instead.
     if (closeQuestion)
         closeQuestion->close();
-    setBusy(workRunning());
-    const install::ConnectionFacts facts{installWatch.cutOff, installWatch.wasMissing,
-                                         adb::listedAsDevice(latestListing, device.serial())};
-    const install::InstallOutcome outcome = install::connectionLost(results, facts)
-                                                ? install::lostConnectionOutcome()
-                                                : install::installOutcome(results, device.sdk);
-    showLog(outcome.logText, false);
+    showLog(outcome.logText, LogKind::Outcome, LogWriter::PersonAction);
     showPanelText(statusBadge, outcome.badge);
     if (!outcome.installed) {
-        startWantedAutomaticScan();
+        m_phase = Phase::Idle;
+        updateBusy();
         emit installCompleted();
         return;
     }
 
+    m_phase = Phase::Done;
     const auto it = std::find_if(devices.begin(), devices.end(), [&](const DeviceInfo &entry) {
         return entry.serial() == device.serial();
     });
@@ -587,11 +435,10 @@ void AppDelegate::finishInstall(const install::InstallResults &results, const De
         setTextColour(label, green);
     }
     installButton->setText(kCloseTitle);
-    installButton->setProperty(kClosesProperty, true);
     setButtonFace(installButton, green);
-    installButton->setEnabled(true);
     statusBadge->setText(QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА — МОЖНО ЗАКРЫТЬ"));
     setTextColour(statusBadge, green);
     updateSteps(3, std::nullopt);
+    updateBusy();
     emit installCompleted();
 }

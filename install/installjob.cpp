@@ -153,10 +153,13 @@ InstallOutcome installOutcome(const InstallResults &results, const QString &sdk)
 
 bool connectionLost(const InstallResults &results, const ConnectionFacts &facts)
 {
-    if (facts.cutOff)
-        return true;
+    // adb's "Success" is the unit's own word that the package is on it, whatever happened
+    // to the cable after it: the lost-unit clock may run out between the job's end and its
+    // results reaching the window.
     if (installSucceeded(results.install))
         return false;
+    if (facts.cutOff)
+        return true;
     const QStringList lines = trimmedLines(results.install.output);
     const bool verdict = std::any_of(lines.cbegin(), lines.cend(), [](const QString &line) {
         return line == QLatin1String("Success") || line.contains(QLatin1String("Failure"));

@@ -68,7 +68,8 @@ struct ConnectionFacts
     bool listedNow = true;        // it is listed as "device" now
 };
 
-// Whether the install is to be told as a lost connection: the job was cut off; or the
+// Whether the install is to be told as a lost connection. Never when adb printed the
+// unit's "Success". Otherwise when the job was cut off; or the
 // install failed while the unit was not listed as "device" (a streamed install whose
 // cable was pulled prints only "adb: failed to install …: "); or the unit went away at
 // some moment and adb's words hold no verdict, as when an older unit came back and adb

@@ -14,11 +14,11 @@
 #include <functional>
 
 // A set-up with the watcher over adb's listing on, the lost-unit limit shortened if asked.
-[[nodiscard]] inline AppDelegate::TestSetup watching(int lostUnitLimitMs = AppDelegate::kLostUnitLimitMs)
+[[nodiscard]] inline AppDelegate::TestSetup watching(int lostUnitLimitMs = adb::Timing{}.lostUnitMs)
 {
     AppDelegate::TestSetup setup;
     setup.watchDevices = true;
-    setup.lostUnitLimitMs = lostUnitLimitMs;
+    setup.timing.lostUnitMs = lostUnitLimitMs;
     return setup;
 }
 

@@ -1,6 +1,7 @@
 // The installer as a person meets it: the real AppDelegate and its window against a fake adb.
 
 #include "installjob.h"
+#include "installsession.h"
 #include "installerdriver.h"
 #include "runinstaller.h"
 #include "windowtexts.h"
@@ -114,6 +115,47 @@ private slots:
         QCOMPARE(log == header + output, verdict.isEmpty());
     }
 
+    // What an install session makes of the job's results and of what the listings said of
+    // the unit meanwhile: tell them now or wait for the next listing, and as what.
+    void sessionDecisions_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<bool>("cutOff");
+        QTest::addColumn<bool>("wasMissing");
+        QTest::addColumn<bool>("listedNow");
+        QTest::addColumn<bool>("watching");
+        QTest::addColumn<bool>("waits");
+        QTest::addColumn<QString>("told");      // installed, failed or lost
+        const QString refused = "adb: failed to install x.apk: Failure [INSTALL_FAILED_INTERNAL_ERROR]\n";
+        const QString pushedOnly = "Performing Push Install\nx.apk: 1 file pushed, 0 skipped.\n";
+        // The lost-unit clock ran out after the job had ended, before its results arrived.
+        QTest::newRow("Success, then the clock ran out") << "Success\n" << true << true << false << true << false << "installed";
+        QTest::newRow("Success while no listing came") << "Success\n" << false << false << true << true << false << "installed";
+        QTest::newRow("cut off without a word") << "" << true << true << false << true << false << "lost";
+        QTest::newRow("refused while listed") << refused << false << false << true << true << true << "failed";
+        QTest::newRow("refused while listed, no watcher") << refused << false << false << true << false << false << "failed";
+        QTest::newRow("back in time, adb's verdict stands") << refused << false << true << true << true << true << "failed";
+        QTest::newRow("back in time, no verdict") << pushedOnly << false << true << true << true << true << "lost";
+        QTest::newRow("streamed install cut") << "adb: failed to install x.apk: \n" << false << false << false << true << false << "lost";
+    }
+
+    void sessionDecisions()
+    {
+        QFETCH(QString, output);
+        QFETCH(bool, cutOff);
+        QFETCH(bool, wasMissing);
+        QFETCH(bool, listedNow);
+        QFETCH(bool, watching);
+        QFETCH(bool, waits);
+        QFETCH(QString, told);
+        const install::InstallResults results{{output.startsWith("Success") ? 0 : 1, output}, {0, ""}};
+        const install::ConnectionFacts facts{cutOff, wasMissing, listedNow};
+        QCOMPARE(resultsWaitForListing(results, facts, watching), waits);
+        const install::InstallOutcome outcome = sessionOutcome(results, facts, "30");
+        QCOMPARE(outcome.installed, told == "installed");
+        QCOMPARE(outcome.badge == "●  СВЯЗЬ С АВТОМОБИЛЕМ ПОТЕРЯНА", told == "lost");
+    }
+
     void refusalsChangeNothing_data()
     {
         QTest::addColumn<QByteArray>("apk");        // the carried APK; null: missing
@@ -173,25 +215,33 @@ private slots:
         QCOMPARE(driver.snapshot(), launchedWithout.snapshot());
     }
 
-    void overlappingScansLastCompletionWins()
+    // «Обновить» pressed while a scan runs joins that scan: one scan at a time, one completion.
+    void clicksDuringAScanJoinIt()
     {
         InstallerDriver driver;
-        // The first "devices" is slow and lists SLOW; every later one answers at once with FAST.
-        const QString counter = driver.adb.resourceDir() + "/devices-count";
+        const QString held = driver.adb.resourceDir() + "/held";
         driver.adb.replyWithScript({"devices"}, QStringLiteral(
-            "if [ ! -e '%1' ]; then touch '%1'; sleep 1; printf 'List of devices attached\\nSLOW\\tdevice\\n';"
-            " else printf 'List of devices attached\\nFAST\\tdevice\\n'; fi").arg(counter));
-        driver.adb.addDevice({QStringLiteral("SLOW")});
-        driver.adb.addDevice({QStringLiteral("FAST")});
+            "if mkdir \"$R/once\" 2>/dev/null; then touch '%1'; while [ -e '%1' ]; do sleep 0.05; done; fi\n"
+            "printf 'List of devices attached\\nS1\\tdevice\\n'").arg(held));
+        driver.adb.addDevice({QStringLiteral("S1")});
+        const auto listings = [&] { return driver.adb.calls().count(QStringList{"devices"}); };
         QSignalSpy done(driver.app.get(), &AppDelegate::refreshCompleted);
         driver.app->applicationDidFinishLaunching();
-        QTRY_VERIFY(QFile::exists(counter));
-        driver.refreshButton()->click();
+        QTRY_VERIFY(QFile::exists(held));
+        for (int click = 0; click < 3; ++click)
+            driver.refreshButton()->click();
+        QTest::qWait(200);
+        QCOMPARE(listings(), 1);
+        QVERIFY(driver.progressRunning());
+        QVERIFY(QFile::remove(held));
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
-        QCOMPARE(driver.popupItems(), QStringList{"LI_AUTO HU_L9  ·  FAST"});
-        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 10000);
-        QCOMPARE(driver.popupItems(), QStringList{"LI_AUTO HU_L9  ·  SLOW"});
-        QVERIFY(driver.installButton()->isEnabled());
+        QTest::qWait(300);
+        QCOMPARE(done.count(), 1);
+        QCOMPARE(listings(), 1);
+        QCOMPARE(driver.popupItems(), QStringList{"LI_AUTO HU_L9  ·  S1"});
+        QVERIFY(!driver.progressRunning() && driver.installButton()->isEnabled());
+        driver.refresh();
+        QCOMPARE(listings(), 2);
     }
 
     void outcomes_data()
@@ -268,12 +318,14 @@ private slots:
         if (!installed)
             return;
 
-        // Later scans find no unit, then this one again: the button keeps closing, and what
-        // replaces the texts that told of the install is drawn as the window first drew it.
+        // Later scans find no unit, then this one again: the steps stay done, the button
+        // keeps closing and stays usable, and what replaces the texts that told of the
+        // install is drawn as the window first drew it.
         driver.adb.setListing(kHeader);
         driver.refresh();
         QCOMPARE(driver.installButton()->text(), kCloseTitle);
-        QVERIFY(!driver.installButton()->isEnabled());
+        QVERIFY(driver.installButton()->isEnabled());
+        QCOMPARE(driver.steps(), kDoneSteps);
         QCOMPARE(textColour(driver.label("statusBadge")), firstBadgeColour);
         driver.adb.setListing(kOneUnit);
         driver.refresh();
@@ -352,6 +404,79 @@ private slots:
         QVERIFY(!driver.adb.calls().contains(QStringList{"-s", "S1", "install", "-r", driver.apkFile()}));
     }
 
+    // After a success, scans nobody asked for change nothing until the person asks for one;
+    // from then on they keep the popup, the panel and the badge current. No scan changes the
+    // steps, the outcome nobody replaced, or the button, which closes the installer.
+    void finishedPhaseHolds()
+    {
+        InstallerDriver driver(true, std::nullopt, watching());
+        driver.adb.track("S1\tdevice\n");
+        driver.launchWithOneUnit();
+        driver.adb.reply({"-s", "S1", "install", "-r", driver.apkFile()}, "Success\n");
+        QSignalSpy installed(driver.app.get(), &AppDelegate::installCompleted);
+        driver.pressInstall(kContinue);
+        QVERIFY(installed.wait(20000));
+        const QStringList done = driver.snapshot();
+        QSignalSpy scans(driver.app.get(), &AppDelegate::refreshCompleted);
+        driver.adb.setListing(kHeader);
+        driver.adb.track("");
+        QVERIFY(scans.wait(10000));
+        QCOMPARE(driver.snapshot(), done);
+
+        driver.refresh();
+        QCOMPARE(driver.popup()->count(), 1);
+        QVERIFY(driver.badge() != done.at(0));
+        QVERIFY(driver.log() != done.at(1));
+        driver.adb.setListing(kOneUnit);
+        driver.adb.track("S1\tdevice\n");
+        QVERIFY(scans.wait(10000));
+        QCOMPARE(driver.popupItems(), QStringList{"LI_AUTO HU_L9  ·  S1"});
+        QCOMPARE(driver.badge(), "●  МУЛЬТИМЕДИА LI AUTO ГОТОВА");
+        QCOMPARE(driver.steps(), kDoneSteps);
+        QCOMPARE(driver.installButton()->text(), kCloseTitle);
+        QVERIFY(driver.installButton()->isEnabled());
+        QCOMPARE(buttonFace(driver.installButton()), kGreen);
+    }
+
+    // "adb devices" failing over and over while the install runs is no news of the unit: the
+    // install that succeeds is told as a success, not as a lost connection.
+    void failingPollsDuringInstall()
+    {
+        InstallerDriver driver(true, std::nullopt, watching(300));
+        driver.adb.track("S1\tdevice\n");
+        driver.launchWithOneUnit();
+        driver.adb.replyWithScript({"devices"}, "echo 'adb: cannot connect to daemon' >&2; exit 1");
+        driver.adb.replyWithScript({"-s", "S1", "install", "-r", driver.apkFile()}, "sleep 2; echo Success");
+        QSignalSpy installed(driver.app.get(), &AppDelegate::installCompleted);
+        driver.pressInstall(kContinue);
+        QVERIFY(installed.wait(20000));
+        QVERIFY(driver.adb.calls().count(QStringList{"devices"}) >= 1);
+        QCOMPARE(driver.log(), "Готово: Zorvik App обновлён, разрешение на установку APK выдано.");
+    }
+
+    // A connect that ends while a scan the person asked for still runs leaves the window busy
+    // until that scan is back.
+    void busyWhileAnAskedScanRuns()
+    {
+        InstallerDriver driver;
+        driver.launchWithOneUnit();
+        const QString held = driver.adb.resourceDir() + "/held";
+        driver.adb.replyWithScript({"devices"}, QStringLiteral("touch '%1'; while [ -e '%1' ]; do sleep 0.05; done; "
+                                                               "printf 'List of devices attached\\nS1\\tdevice\\n'").arg(held));
+        driver.adb.reply({"connect", "192.168.1.50:5555"}, "failed to connect to '192.168.1.50:5555': Connection refused\n", 1);
+        driver.refreshButton()->click();
+        QTRY_VERIFY(QFile::exists(held));
+        QVERIFY(driver.connectByWifi("192.168.1.50"));
+        QTRY_VERIFY(driver.log().startsWith("Не удалось подключиться"));
+        QVERIFY(driver.progressRunning());
+        QVERIFY(!driver.installButton()->isEnabled());
+        QSignalSpy scans(driver.app.get(), &AppDelegate::refreshCompleted);
+        QVERIFY(QFile::remove(held));
+        QVERIFY(scans.wait(10000));
+        QVERIFY(!driver.progressRunning());
+        QVERIFY(driver.installButton()->isEnabled());
+    }
+
     // Nothing that fails the address rule reaches adb: not typed, not remembered.
     void refusedAddressesNeverReachAdb()
     {
@@ -372,7 +497,7 @@ private slots:
     void closeDuringInstall()
     {
         AppDelegate::TestSetup setup;
-        setup.longInstallHint = std::chrono::milliseconds(1);
+        setup.timing.longInstallHint = std::chrono::milliseconds(1);
         InstallerDriver driver(true, std::nullopt, setup);
         driver.launchWithOneUnit();
         const QString held = driver.adb.resourceDir() + "/held";

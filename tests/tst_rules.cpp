@@ -1,4 +1,5 @@
 #include "devicepanel.h"
+#include "logrules.h"
 #include "steprules.h"
 #include "textrules.h"
 
@@ -146,6 +147,31 @@ private slots:
         for (const StepLook &look : stepLooks({"a", "b", "c"}, completed, current))
             shown << look.text + u':' + (look.colour == StepColour::White ? u'W' : look.colour == StepColour::Green ? u'S' : u'G');
         QTEST(shown.join(u' '), "expected");
+    }
+
+    // Which writer may replace what the log holds: one row per kind held, the writers that
+    // may replace it as A (automatic scan), S (asked scan), P (the person's own action).
+    void logReplacement_data()
+    {
+        QTest::addColumn<LogKind>("held");
+        QTest::addColumn<QString>("replacedBy");
+        QTest::addColumn<bool>("followsEnd");
+        QTest::newRow("scan message") << LogKind::ScanMessage << "ASP" << false;
+        QTest::newRow("connect progress") << LogKind::ConnectProgress << "ASP" << true;
+        QTest::newRow("install progress") << LogKind::InstallProgress << "P" << true;
+        QTest::newRow("outcome, unread") << LogKind::Outcome << "SP" << false;
+    }
+    void logReplacement()
+    {
+        QFETCH(LogKind, held);
+        QString replacedBy;
+        for (const auto &[writer, letter] : {std::pair(LogWriter::AutomaticScan, u'A'), std::pair(LogWriter::AskedScan, u'S'),
+                                             std::pair(LogWriter::PersonAction, u'P')}) {
+            if (mayReplaceLog(held, writer))
+                replacedBy += letter;
+        }
+        QTEST(replacedBy, "replacedBy");
+        QTEST(logFollowsEnd(held), "followsEnd");
     }
 
     void busy()

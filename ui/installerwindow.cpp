@@ -485,11 +485,11 @@ bool isProgressRunning(const QProgressBar *progress)
     return !progress->isHidden();
 }
 
-void replaceLogText(QPlainTextEdit *logView, const QString &text)
+void replaceLogText(QPlainTextEdit *logView, const QString &text, bool followEnd)
 {
     logView->setPlainText(text);
-    logView->moveCursor(QTextCursor::End);
+    logView->moveCursor(followEnd ? QTextCursor::End : QTextCursor::Start);
     logView->ensureCursorVisible();
     if (QScrollBar *bar = logView->verticalScrollBar())
-        bar->setValue(bar->maximum());
+        bar->setValue(followEnd ? bar->maximum() : bar->minimum());
 }

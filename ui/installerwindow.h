@@ -51,5 +51,5 @@ void setButtonFace(QPushButton *button, const QColor &colour);
 // A stopped progress bar is hidden; a running one animates.
 void setProgressRunning(QProgressBar *progress, bool running);
 [[nodiscard]] bool isProgressRunning(const QProgressBar *progress);
-// Replaces the whole log text and scrolls to its end.
-void replaceLogText(QPlainTextEdit *logView, const QString &text);
+// Replaces the whole log text, shown from its first line, or from its end with `followEnd`.
+void replaceLogText(QPlainTextEdit *logView, const QString &text, bool followEnd = false);

@@ -270,7 +270,7 @@ void TestEndToEnd::wifi()
         listener.close();
     const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
     AppDelegate::TestSetup setup = watching();
-    setup.connectLimitMs = 3000;
+    setup.timing.connectMs = 3000;
     const auto launched = [&] {
         auto driver = std::make_unique<InstallerDriver>(true, std::nullopt, setup);
         const QString carried = QDir(driver->adb.resourceDir()).filePath("adb");

@@ -182,7 +182,7 @@ bool connectionLost(const QDir &out)
     scene.adb.replyWithScript(installArgs(scene.adb), QStringLiteral("sleep 30"));
     AppDelegate::TestSetup setup;
     setup.watchDevices = true;
-    setup.lostUnitLimitMs = 500;
+    setup.timing.lostUnitMs = 500;
     if (!scene.launch(true, setup))
         return false;
     QSignalSpy done(scene.app.get(), &AppDelegate::installCompleted);
