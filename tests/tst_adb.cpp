@@ -5,6 +5,7 @@
 #include "networkunit.h"
 #include "trackdevices.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
 
@@ -24,6 +25,8 @@ QStringList described(const DeviceList &devices, bool probed = false)
     }
     return rows;
 }
+
+const QString kPairAddress = QStringLiteral("127.0.0.1:37123");
 } // namespace
 
 class TestAdb : public QObject
@@ -251,6 +254,43 @@ private slots:
         QFETCH(QString, said);
         QFETCH(bool, stopped);
         QTEST(int(adb::connectVerdict({stopped ? -1 : 0, said, stopped})), "verdict");
+    }
+
+    // Text for stdin reaches adb, then its end; without any, adb reads /dev/null. A child
+    // that never reads its input ends by itself or by the limit all the same.
+    void standardInput_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<bool>("given");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<bool>("stopped");
+        const QByteArray big(1 << 20, 'x');   // far more than a pipe holds
+        QTest::newRow("read to its end") << "cat; echo; echo end; exit 3" << true << QByteArray("482913\n") << 3
+                                         << "482913\n\nend\n" << false;
+        QTest::newRow("none given") << "cat; echo end" << false << QByteArray() << 0 << "end\n" << false;
+        QTest::newRow("more than a pipe holds") << "wc -c" << true << big << 0 << "1048576\n" << false;
+        QTest::newRow("ignored, the child ends") << "echo done; exit 2" << true << big << 2 << "done\n" << false;
+        QTest::newRow("ignored, the child hangs") << "echo waiting; exec sleep 30" << true << big << -1 << "waiting\n" << true;
+    }
+    void standardInput()
+    {
+        QFETCH(QString, script);
+        QFETCH(bool, given);
+        QFETCH(QByteArray, input);
+        FakeAdb adb;
+        adb.setFallbackScript(script);
+        adb::RunLimits limits{2000, {}};
+        if (given)
+            limits.standardInput = input;
+        QElapsedTimer clock;
+        clock.start();
+        const adb::CommandResult result = adb::run(adb.resourceDir(), {"pair", kPairAddress}, limits);
+        QTEST(result.status, "status");
+        QTEST(result.output, "output");
+        QTEST(result.stopped, "stopped");
+        QVERIFY2(clock.elapsed() < 10000, "the limit ends the child");
     }
 };
 
