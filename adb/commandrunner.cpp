@@ -83,13 +83,20 @@ CommandResult run(const QString &resourceDir, const QStringList &arguments, cons
     process.setArguments(arguments);
     // Both streams share one channel so that the text keeps the order in which adb wrote it.
     process.setProcessChannelMode(QProcess::MergedChannels);
-    // Nothing is ever written to adb's stdin. Giving it /dev/null rather than our own stdin
-    // keeps "adb shell" from reading keystrokes when the installer was started from a terminal.
-    process.setStandardInputFile(QProcess::nullDevice());
+    // Giving adb /dev/null rather than our own stdin keeps "adb shell" from reading
+    // keystrokes when the installer was started from a terminal.
+    if (!limits.standardInput)
+        process.setStandardInputFile(QProcess::nullDevice());
     bindChildToParent(process);
-    process.start(QIODevice::ReadOnly);
+    process.start(limits.standardInput ? QIODevice::ReadWrite : QIODevice::ReadOnly);
     if (!process.waitForStarted(-1))
         return {-1, process.errorString()};
+    if (limits.standardInput) {
+        // Only buffered here: the waiting below feeds the pipe as the child reads it, and
+        // the end of file follows the last byte, so that a read of the whole input ends.
+        process.write(*limits.standardInput);
+        process.closeWriteChannel();
+    }
 
     // Waiting keeps draining the pipe, so a child that prints far more than a pipe holds
     // still runs to its end.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -27,11 +28,15 @@ struct CommandResult
 using StopFlag = std::shared_ptr<std::atomic_bool>;
 [[nodiscard]] inline StopFlag makeStopFlag() { return std::make_shared<std::atomic_bool>(false); }
 
-// What may end a command before adb does. Scans and installs run without either.
+// What may end a command before adb does (scans and installs run without either), and
+// the one command that is given text: "adb pair" reads its code from stdin, so that the
+// code never shows in the process list as an argument would.
 struct RunLimits
 {
     std::optional<int> timeLimitMs;
     StopFlag stop;
+    // Written to the child's stdin, which is then closed; without it stdin is /dev/null.
+    std::optional<QByteArray> standardInput = std::nullopt;
 };
 
 // The carried adb inside a resource directory.
@@ -45,7 +50,9 @@ struct RunLimits
 //
 // With `limits`, a child that outlives its time limit or whose stop flag is raised gets
 // SIGTERM, then SIGKILL if it has not gone half a second later; the result then has
-// `stopped` set, status -1 and whatever was printed until then.
+// `stopped` set, status -1 and whatever was printed until then. Text for stdin is handed
+// over while the runner waits, never in one blocking write, so a child that does not read
+// it is still ended by these limits.
 //
 // On Linux every child is bound to the thread that started it: when the installer's process
 // ends, the kernel ends its adb children too, so closing the window leaves none behind.

@@ -63,6 +63,17 @@ void FakeAdb::replyWithScript(const QStringList &arguments, const QString &shell
     writeRules();
 }
 
+void FakeAdb::replyReadingInput(const QStringList &arguments, const QString &shellCode)
+{
+    replyWithScript(arguments, QStringLiteral("cat > \"$R/input\"\ncat \"$R/input\" >> \"$R/input.log\"\n") + shellCode);
+}
+
+QByteArray FakeAdb::receivedInput() const
+{
+    QFile log(m_dir.filePath(QStringLiteral("input.log")));
+    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+}
+
 void FakeAdb::setFallbackScript(const QString &shellCode)
 {
     m_fallback = shellCode;

@@ -18,6 +18,11 @@ public:
     void reply(const QStringList &arguments, const QString &output, int status = 0);
     // When adb is started with exactly `arguments`, run `shellCode` (sh) instead.
     void replyWithScript(const QStringList &arguments, const QString &shellCode);
+    // When adb is started with exactly `arguments`, read its stdin to the end, keep it for
+    // receivedInput(), then run `shellCode`, which finds this run's input in "$R/input".
+    void replyReadingInput(const QStringList &arguments, const QString &shellCode);
+    // All that the runs of replyReadingInput were given on stdin, in order.
+    [[nodiscard]] QByteArray receivedInput() const;
     // What any other command does; by default it prints nothing and exits 0.
     void setFallbackScript(const QString &shellCode);
 

@@ -3,8 +3,10 @@
 #include "discovery.h"
 #include "fakeadb.h"
 #include "networkunit.h"
+#include "pairing.h"
 #include "trackdevices.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
 
@@ -24,6 +26,9 @@ QStringList described(const DeviceList &devices, bool probed = false)
     }
     return rows;
 }
+
+const QString kPairAddress = QStringLiteral("127.0.0.1:37123");
+const QString kCode = QStringLiteral("482913");
 } // namespace
 
 class TestAdb : public QObject
@@ -251,6 +256,156 @@ private slots:
         QFETCH(QString, said);
         QFETCH(bool, stopped);
         QTEST(int(adb::connectVerdict({stopped ? -1 : 0, said, stopped})), "verdict");
+    }
+
+    // Text for stdin reaches adb, then its end; without any, adb reads /dev/null. A child
+    // that never reads its input ends by itself or by the limit all the same.
+    void standardInput_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<bool>("given");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<bool>("stopped");
+        const QByteArray big(1 << 20, 'x');   // far more than a pipe holds
+        QTest::newRow("read to its end") << "cat; echo; echo end; exit 3" << true << QByteArray("482913\n") << 3
+                                         << "482913\n\nend\n" << false;
+        QTest::newRow("none given") << "cat; echo end" << false << QByteArray() << 0 << "end\n" << false;
+        QTest::newRow("more than a pipe holds") << "wc -c" << true << big << 0 << "1048576\n" << false;
+        QTest::newRow("ignored, the child ends") << "echo done; exit 2" << true << big << 2 << "done\n" << false;
+        QTest::newRow("ignored, the child hangs") << "echo waiting; exec sleep 30" << true << big << -1 << "waiting\n" << true;
+    }
+    void standardInput()
+    {
+        QFETCH(QString, script);
+        QFETCH(bool, given);
+        QFETCH(QByteArray, input);
+        FakeAdb adb;
+        adb.setFallbackScript(script);
+        adb::RunLimits limits{2000, {}};
+        if (given)
+            limits.standardInput = input;
+        QElapsedTimer clock;
+        clock.start();
+        const adb::CommandResult result = adb::run(adb.resourceDir(), {"pair", kPairAddress}, limits);
+        QTEST(result.status, "status");
+        QTEST(result.output, "output");
+        QTEST(result.stopped, "stopped");
+        QVERIFY2(clock.elapsed() < 10000, "the limit ends the child");
+    }
+
+    // "pair" came with adb 30; only the "Version" line tells, the protocol line is 1.0.41 in
+    // both. The same answer through the fake adb's "version".
+    void pairingVersion_data()
+    {
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("canPair");
+        const QString installed = QStringLiteral("Installed as /usr/lib/android-sdk/platform-tools/adb\n");
+        QTest::newRow("adb 29") << "Android Debug Bridge version 1.0.41\nVersion 29.0.6-debian\n" + installed << 0 << false;
+        QTest::newRow("adb 34") << "Android Debug Bridge version 1.0.41\nVersion 34.0.5-debian\n" + installed << 0 << true;
+        QTest::newRow("the first that pairs") << "Android Debug Bridge version 1.0.41\nVersion 30.0.0-6374843\n" << 0 << true;
+        QTest::newRow("adb 34 failing") << "Android Debug Bridge version 1.0.41\nVersion 34.0.5-debian\n" << 1 << false;
+        QTest::newRow("garbage") << "Android Debug Bridge version 1.0.41\nversion 34.0.5\nVersion: 34.0.5\nVersion 340\n"
+                                    "Version 99999999999.0\n\u00ff\n" << 0 << false;
+        QTest::newRow("empty") << "" << 0 << false;
+    }
+    void pairingVersion()
+    {
+        QFETCH(QString, said);
+        QFETCH(int, status);
+        QTEST(adb::canPair({status, said}), "canPair");
+        FakeAdb adb;
+        adb.reply({"version"}, said, status);
+        QTEST(adb::adbCanPair(adb.resourceDir(), adb::Timing{}), "canPair");
+        QCOMPARE(adb.calls(), QList<QStringList>{{"version"}});
+    }
+
+    // adb 34 exits 0 on a wrong code too; its words decide, after the prompt it prints with
+    // no line end. The log text is the same for the words with or without the prompt.
+    void pairVerdict_data()
+    {
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("stopped");
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<QString>("log");
+        using V = adb::PairVerdict;
+        const QString header = QStringLiteral("Не удалось выполнить сопряжение с 127.0.0.1:37123:\n");
+        const QString other = QStringLiteral("Проверьте адрес, порт и код в окне с кодом сопряжения на автомобиле.\n\n");
+        const QString paired = QStringLiteral("Successfully paired to 127.0.0.1:37123 [guid=adb-R52N40ABCDE-x1y2z3]\n");
+        QTest::newRow("paired") << "Enter pairing code: " + paired << 0 << false << int(V::Paired) << "";
+        QTest::newRow("paired on a cold server")
+            << "Enter pairing code: * daemon not running; starting now at tcp:5037\n* daemon started successfully\n" + paired
+            << 0 << false << int(V::Paired) << "";
+        QTest::newRow("wrong code") << "Enter pairing code: Failed: Wrong password or connection was dropped.\n" << 0 << false
+                                    << int(V::WrongCode)
+                                    << header + "Код сопряжения не подошёл. Откройте на автомобиле окно с кодом сопряжения заново "
+                                                "и введите новый код.\n\nFailed: Wrong password or connection was dropped.";
+        QTest::newRow("nothing listening")
+            << "Enter pairing code: error: protocol fault (couldn't read status message): Success\n" << 1 << false << int(V::NotStarted)
+            << header + "Не удалось начать сопряжение. Проверьте адрес и порт в окне с кодом сопряжения на автомобиле: они "
+                        "меняются каждый раз.\n\nerror: protocol fault (couldn't read status message): Success";
+        QTest::newRow("adb 29") << "adb: unknown command pair\n" << 1 << false << int(V::Unsupported)
+                                << header + "Для сопряжения по коду нужен adb 30 или новее.\nВ Debian 12 установите пакет adb из "
+                                            "bookworm-backports (в Debian 13 подходящий уже есть) и перезапустите установщик."
+                                            "\n\nadb: unknown command pair";
+        QTest::newRow("time limit, the prompt alone") << "Enter pairing code: " << -1 << true << int(V::TimedOut)
+            << header + "Нет ответа за 20 секунд. Проверьте, что автомобиль и компьютер в одной сети Wi-Fi и что окно с кодом "
+                        "сопряжения на автомобиле ещё открыто.";
+        QTest::newRow("empty stdin") << "Enter pairing code: adb: No pairing code provided\n" << 1 << false << int(V::Failed)
+                                     << header + other + "adb: No pairing code provided";
+        QTest::newRow("success words not at a line start")
+            << "Enter pairing code: error: not Successfully paired to 127.0.0.1:37123\n" << 1 << false << int(V::Failed)
+            << header + other + "error: not Successfully paired to 127.0.0.1:37123";
+    }
+    void pairVerdict()
+    {
+        QFETCH(QString, said);
+        QFETCH(int, status);
+        QFETCH(bool, stopped);
+        const adb::PairVerdict verdict = adb::pairVerdict({status, said, stopped});
+        QTEST(int(verdict), "verdict");
+        QTEST(adb::pairLogText({verdict, said}, kPairAddress), "log");
+        QTEST(adb::pairLogText({verdict, adb::withoutPairingPrompt(said)}, kPairAddress), "log");
+    }
+
+    // The code reaches adb on stdin alone: never in an argument of any adb command, never in
+    // the attempt's words or the log, even when adb repeats it.
+    void pairThroughAdb_data()
+    {
+        QTest::addColumn<QString>("script");   // what the fake adb does once it has read its stdin
+        QTest::addColumn<int>("verdict");
+        using V = adb::PairVerdict;
+        QTest::newRow("paired") << "printf 'Enter pairing code: Successfully paired to 127.0.0.1:37123 [guid=adb-R52N40ABCDE-x1y2z3]\\n'"
+                                << int(V::Paired);
+        QTest::newRow("wrong code, repeated by adb")
+            << "printf 'Enter pairing code: Failed: Wrong password or connection was dropped. (%s)\\n' \"$(cat \"$R/input\")\""
+            << int(V::WrongCode);
+        QTest::newRow("no answer") << "printf 'Enter pairing code: '; exec sleep 30" << int(V::TimedOut);
+    }
+    void pairThroughAdb()
+    {
+        QFETCH(QString, script);
+        FakeAdb adb;
+        adb.replyReadingInput({"pair", kPairAddress}, script);
+        adb::Timing timing;
+        timing.pairMs = 2000;
+        QElapsedTimer clock;
+        clock.start();
+        const adb::PairAttempt attempt = adb::pairNetworkUnit(adb.resourceDir(), kPairAddress, kCode, timing);
+        QVERIFY2(clock.elapsed() < 10000, "within the pairing limit");
+        QTEST(int(attempt.verdict), "verdict");
+        QCOMPARE(adb.calls(), (QList<QStringList>{{"pair", kPairAddress}}));
+        for (const QStringList &call : adb.calls()) {
+            for (const QString &argument : call)
+                QVERIFY2(!argument.contains(kCode), qPrintable(argument));
+        }
+        QCOMPARE(adb.receivedInput(), kCode.toUtf8() + '\n');
+        const QString log = adb::pairLogText(attempt, kPairAddress);
+        QVERIFY2(!attempt.output.contains(kCode) && !log.contains(kCode), qPrintable(log));
+        QVERIFY2(!attempt.output.contains("Enter pairing code"), qPrintable(attempt.output));
     }
 };
 
