@@ -105,19 +105,23 @@ QString AppDelegate::resourceDir() const
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    buildWindow();
     makeWorkers();
-    // The remembered address is tried once adb's server runs, as the watcher is started.
+    // The launch scan starts before the window is built, so that its adb commands, most of
+    // the wait for a filled panel, run while the widgets are made; its results come back
+    // through the event loop, after the window is up. The remembered address is tried once
+    // adb's server runs, as the watcher is started.
     m_scans->launch([this] {
         if (const std::optional<QString> address = rememberedAddress())
             m_connector->tryQuietly(*address);
     });
+    buildWindow();
+    connect(m_scans, &ScanScheduler::askedScanStarted, this, &AppDelegate::askedScanStarted);
+    askedScanStarted();
 }
 
 void AppDelegate::makeWorkers()
 {
     m_scans = new ScanScheduler(resourceDir(), m_timing, m_watchDevices, this);
-    connect(m_scans, &ScanScheduler::askedScanStarted, this, &AppDelegate::askedScanStarted);
     connect(m_scans, &ScanScheduler::scanFinished, this, &AppDelegate::refreshCompletion);
     connect(m_scans, &ScanScheduler::listingSeen, this, &AppDelegate::listingSeen);
     m_connector = new NetworkConnector(resourceDir(), m_timing, this);
