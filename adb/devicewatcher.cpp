@@ -6,33 +6,52 @@
 #include "trackdevices.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace adb {
 
 namespace {
-const int kPollLimitMs = 5000;
+
+// Whether an "adb devices" run told the listing. It did not when adb failed, when its limit
+// ended it, or when it printed no header: a server that is restarting or busy says so on
+// the same output, and its silence is no news of the units.
+//     List of devices attached
+//     S1<TAB>device
+bool toldListing(const CommandResult &result)
+{
+    if (result.status != 0 || result.stopped)
+        return false;
+    const QStringList lines = result.output.split(u'\n');
+    return std::any_of(lines.cbegin(), lines.cend(), [](const QString &line) {
+        return line.trimmed() == QLatin1String("List of devices attached");
+    });
 }
 
+} // namespace
+
 std::optional<int> pollIntervalMs(const DeviceList &listing, bool installing,
-                                  std::optional<qint64> youngestOtherStateMs)
+                                  std::optional<qint64> youngestOtherStateMs, const Timing &timing)
 {
     const bool networkUnitReady = std::any_of(listing.cbegin(), listing.cend(), [](const DeviceInfo &row) {
         return isNetworkSerial(row.serial()) && row.state() == QLatin1String("device");
     });
-    if (installing || networkUnitReady || (youngestOtherStateMs && *youngestOtherStateMs <= 60000))
-        return 1000;
+    if (installing || networkUnitReady || (youngestOtherStateMs && *youngestOtherStateMs <= timing.transitionalMs))
+        return timing.pollFastMs;
     if (youngestOtherStateMs)
-        return 5000;
+        return timing.pollSlowMs;
     return std::nullopt;
 }
 
-int restartDelayMs(int endsInARow)
+int restartDelayMs(int endsInARow, const Timing &timing)
 {
-    return std::min(30000, 1000 << std::clamp(endsInARow - 1, 0, 5));
+    qint64 delay = timing.restartFirstMs;
+    for (int end = 1; end < endsInARow && delay < timing.restartMaxMs; ++end)
+        delay *= 2;
+    return int(std::min<qint64>(delay, timing.restartMaxMs));
 }
 
-DeviceWatcher::DeviceWatcher(QString resourceDir, QObject *parent)
-    : QObject(parent), m_resourceDir(std::move(resourceDir))
+DeviceWatcher::DeviceWatcher(QString resourceDir, QObject *parent, const Timing &timing)
+    : QObject(parent), m_resourceDir(std::move(resourceDir)), m_timing(timing)
 {
     m_clock.start();
     // Only adb's standard output carries the stream; a cold start writes "* daemon not
@@ -88,7 +107,7 @@ void DeviceWatcher::streamEnded()
 {
     m_buffer.clear();
     ++m_endsInARow;
-    m_restartTimer.start(restartDelayMs(m_endsInARow));
+    m_restartTimer.start(restartDelayMs(m_endsInARow, m_timing));
 }
 
 void DeviceWatcher::readStream()
@@ -98,21 +117,13 @@ void DeviceWatcher::readStream()
         (void)m_stream.readAll();
         return;
     }
+    // The parser alone reads the length: it says when a message is whole.
+    m_buffer += m_stream.readAll();
     for (;;) {
-        // Read no further than the message at hand, so the buffer never holds more than one.
-        qsizetype wanted = 4 - m_buffer.size();
-        if (m_buffer.size() >= 4)
-            wanted = 4 + m_buffer.left(4).toLongLong(nullptr, 16) - m_buffer.size();
-        if (wanted > 0) {
-            const QByteArray more = m_stream.read(wanted);
-            if (more.isEmpty())
-                return;
-            m_buffer += more;
-        }
         const TrackedStep step = takeTrackedMessage(m_buffer);
         switch (step.kind) {
         case TrackedStep::Kind::Incomplete:
-            continue;
+            return;
         case TrackedStep::Kind::Malformed:
             // Not adb's stream: drop it; streamEnded starts another after the back-off.
             m_buffer.clear();
@@ -120,7 +131,9 @@ void DeviceWatcher::readStream()
             m_stream.kill();
             return;
         case TrackedStep::Kind::Message:
-            m_buffer.clear();
+            // Taken off before anyone hears of it, so that a listener's nested event loop
+            // reading the stream again finds only what follows.
+            m_buffer.remove(0, step.consumed);
             m_endsInARow = 0;
             if (!m_haveBaseline) {
                 m_firstBeforeBaseline = step.listing;
@@ -172,7 +185,7 @@ void DeviceWatcher::schedulePoll()
     std::optional<qint64> youngest;
     for (const qint64 since : std::as_const(m_otherStateSince))
         youngest = std::min(youngest.value_or(std::numeric_limits<qint64>::max()), m_clock.elapsed() - since);
-    const std::optional<int> interval = pollIntervalMs(m_current, m_installing, youngest);
+    const std::optional<int> interval = pollIntervalMs(m_current, m_installing, youngest, m_timing);
     if (!interval) {
         m_pollTimer.stop();
         return;
@@ -186,13 +199,15 @@ void DeviceWatcher::poll()
     m_pollRunning = true;
     runInBackground(
         // A wedged server must not stop every later comparison.
-        this, [dir = m_resourceDir] {
-            return parseDeviceListing(run(dir, {QStringLiteral("devices")}, {kPollLimitMs, {}}).output);
+        this, [dir = m_resourceDir, limitMs = m_timing.pollLimitMs] {
+            return run(dir, {QStringLiteral("devices")}, {limitMs, {}});
         },
-        [this](const DeviceList &listing) {
+        [this](const CommandResult &result) {
             m_pollRunning = false;
-            if (m_haveBaseline)
-                observe(listing);
+            // A failed comparison is no news: read as an empty listing it would tell every
+            // unit as gone, an install's unit among them, while they are all still there.
+            if (m_haveBaseline && toldListing(result))
+                observe(parseDeviceListing(result.output));
             else
                 schedulePoll();
         });

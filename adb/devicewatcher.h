@@ -1,6 +1,7 @@
 #pragma once
 
 #include "deviceinfo.h"
+#include "timing.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -15,15 +16,17 @@ namespace adb {
 
 // How often "adb devices" must be compared besides the stream, or nothing. adb 29's
 // track-devices keeps a unit waiting for "Allow" as "offline" and says nothing when a
-// network unit's link drops, so: every second while an install runs, while a network unit
-// is ready, or while a unit is in another state than "device"; every five seconds once the
-// newest such state is more than a minute old. `youngestOtherStateMs` is the age of the
-// newest state other than "device", if any is listed.
+// network unit's link drops, so: every pollFastMs while an install runs, while a network
+// unit is ready, or while a unit is in another state than "device"; every pollSlowMs once
+// the newest such state is older than transitionalMs. `youngestOtherStateMs` is the age of
+// the newest state other than "device", if any is listed.
 [[nodiscard]] std::optional<int> pollIntervalMs(const DeviceList &listing, bool installing,
-                                                std::optional<qint64> youngestOtherStateMs);
+                                                std::optional<qint64> youngestOtherStateMs,
+                                                const Timing &timing = {});
 
-// The wait before the stream's next start after it ended: 1, 2, 4 ... 30 s.
-[[nodiscard]] int restartDelayMs(int endsInARow);
+// The wait before the stream's next start after it ended: restartFirstMs, doubled for
+// every further end in a row, at most restartMaxMs.
+[[nodiscard]] int restartDelayMs(int endsInARow, const Timing &timing = {});
 
 // Follows adb's listing with one long-lived "adb track-devices", and with "adb devices"
 // where that stream is blind (see pollIntervalMs). Lives on the GUI thread; with only USB
@@ -33,7 +36,7 @@ class DeviceWatcher : public QObject
     Q_OBJECT
 
 public:
-    DeviceWatcher(QString resourceDir, QObject *parent);
+    DeviceWatcher(QString resourceDir, QObject *parent, const Timing &timing = {});
     ~DeviceWatcher() override;
 
     // Starts the stream; call once adb's server runs, so that two clients never race to start it.
@@ -50,7 +53,7 @@ public:
 
 signals:
     // Every listing seen on the stream or in a comparison; `changed` when it differs from
-    // the last one seen or noted.
+    // the last one seen or noted. A comparison that failed is not seen at all.
     void listingSeen(const DeviceList &listing, bool changed);
 
 private:
@@ -62,8 +65,9 @@ private:
     void poll();
 
     const QString m_resourceDir;
+    const Timing m_timing;
     QProcess m_stream;
-    QByteArray m_buffer;            // at most one message
+    QByteArray m_buffer;            // what has come of the next message
     bool m_dropping = false;        // the stream was malformed and is being ended
     QTimer m_restartTimer;
     int m_endsInARow = 0;

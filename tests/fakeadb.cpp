@@ -45,9 +45,13 @@ printf '>%s\n' "$key" >> "$R/calls.log"
 
 void FakeAdb::track(const QString &rows)
 {
-    const QByteArray message = QByteArray::number(rows.toUtf8().size(), 16).rightJustified(4, '0') + rows.toUtf8();
+    trackBytes(QByteArray::number(rows.toUtf8().size(), 16).rightJustified(4, '0') + rows.toUtf8());
+}
+
+void FakeAdb::trackBytes(const QByteArray &bytes)
+{
     QFile stream(m_dir.filePath(QStringLiteral("track.stream")));
-    QVERIFY(stream.open(QIODevice::Append) && stream.write(message) == message.size());
+    QVERIFY(stream.open(QIODevice::Append) && stream.write(bytes) == bytes.size());
 }
 
 void FakeAdb::reply(const QStringList &arguments, const QString &output, int status)

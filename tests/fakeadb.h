@@ -42,6 +42,8 @@ public:
     // "track-devices" blocks until it is ended, as adb's does, and writes whatever this
     // appends to its stream: `rows` ("S1\tdevice\n...") as one message of adb's framing.
     void track(const QString &rows);
+    // Appends `bytes` to the stream as they are, framing and all.
+    void trackBytes(const QByteArray &bytes);
 
     // Every argv adb was started with, in order.
     [[nodiscard]] QList<QStringList> calls() const;

@@ -7,10 +7,12 @@
 #include "trackdevices.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTest>
 #include <QThread>
 
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -29,6 +31,63 @@ QStringList described(const DeviceList &devices, bool probed = false)
 
 const QString kPairAddress = QStringLiteral("127.0.0.1:37123");
 const QString kCode = QStringLiteral("482913");
+
+// "serial|state" rows, blank-separated, as a listing; and as "adb devices" prints it.
+DeviceList listingOf(const QString &rows)
+{
+    DeviceList listing;
+    for (const QString &row : rows.split(u' ', Qt::SkipEmptyParts))
+        listing.append(DeviceInfo(row.section(u'|', 0, 0), row.section(u'|', 1)));
+    return listing;
+}
+QString devicesOutput(const QString &rows)
+{
+    QString output = kHeader;
+    for (const DeviceInfo &row : listingOf(rows))
+        output += row.serial() + u'\t' + row.state() + u'\n';
+    return output;
+}
+
+// The watcher's minutes in a few seconds: comparisons every 100 ms, every 400 ms once a
+// state is older than 600 ms; the stream restarted after 150, 300, 600, 1200 ms.
+adb::Timing quickTiming()
+{
+    adb::Timing timing;
+    timing.pollFastMs = 100;
+    timing.pollSlowMs = 400;
+    timing.transitionalMs = 600;
+    timing.pollLimitMs = 500;
+    timing.restartFirstMs = 150;
+    timing.restartMaxMs = 1200;
+    return timing;
+}
+
+// Every listing the watcher tells, as "changed: ROWS" or "same: ROWS".
+void record(adb::DeviceWatcher &watcher, QStringList &seen)
+{
+    QObject::connect(&watcher, &adb::DeviceWatcher::listingSeen, &watcher, [&seen](const DeviceList &listing, bool changed) {
+        seen << QString(changed ? "changed: " : "same: ") + described(listing).join(u' ');
+    });
+}
+
+// A message for every hex digit in each of the four places of the length, in both cases,
+// with its unit's serial. The other places hold 1, so that every payload has room for its
+// unit, which comes last, after lines without a TAB: a length read short loses the unit,
+// one read long eats into the next message, and either way the next length is no length.
+QList<std::pair<QByteArray, QString>> framingMessages()
+{
+    QList<std::pair<QByteArray, QString>> messages;
+    for (int place = 0; place < 4; ++place) {
+        for (const char digit : QByteArray("0123456789abcdefABCDEF")) {
+            QByteArray length("1111");
+            length[place] = digit;
+            const QByteArray row = 'S' + length + "\tdevice\n";
+            const QByteArray filler = QByteArray(length.toInt(nullptr, 16) - row.size() - 1, 'z') + '\n';
+            messages.append({length + filler + row, QString::fromLatin1('S' + length)});
+        }
+    }
+    return messages;
+}
 } // namespace
 
 class TestAdb : public QObject
@@ -157,6 +216,8 @@ private slots:
         QTest::newRow("line without a tab skipped, blanks kept")
             << QByteArray("0027junk\nS3\tno permissions (udev); see [x]\n") << QStringList{"S3|no permissions (udev); see [x]", "more"};
         QTest::newRow("cut off in the length, then the longest length") << QByteArray("00") << QStringList{"more"};
+        for (const auto &[message, serial] : framingMessages())
+            QTest::addRow("length %s", qPrintable(serial.mid(1))) << message << QStringList{serial + "|device", "more"};
     }
     void trackedStream()
     {
@@ -197,16 +258,150 @@ private slots:
         QFETCH(QString, listing);
         QFETCH(bool, installing);
         QFETCH(qint64, ageMs);
-        DeviceList rows;
-        for (const QString &row : listing.split(u' ', Qt::SkipEmptyParts))
-            rows.append(DeviceInfo(row.section(u'|', 0, 0), row.section(u'|', 1)));
-        const std::optional<int> interval = adb::pollIntervalMs(rows, installing, ageMs < 0 ? std::nullopt : std::optional(ageMs));
+        const std::optional<int> interval = adb::pollIntervalMs(listingOf(listing), installing, ageMs < 0 ? std::nullopt : std::optional(ageMs));
         QTEST(interval.value_or(0), "interval");
         // The stream's restarts wait 1, 2, 4 ... and at most 30 s.
         QList<int> delays;
         for (int ends = 1; ends <= 7; ++ends)
             delays << adb::restartDelayMs(ends);
         QCOMPARE(delays, (QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000}));
+    }
+
+    // The framing messages above, one after another through the fake's stream: the watcher
+    // must tell each unit once, in order, and never drop the stream and read it again.
+    void watcherFraming()
+    {
+        FakeAdb adb;
+        QStringList expected{"same: "};
+        for (const auto &[message, serial] : framingMessages()) {
+            adb.trackBytes(message);
+            expected << "changed: " + serial + "|device";
+        }
+        adb::DeviceWatcher watcher(adb.resourceDir(), nullptr, quickTiming());
+        QStringList seen;
+        record(watcher, seen);
+        watcher.noteListing({});
+        watcher.start();
+        QTRY_VERIFY_WITH_TIMEOUT(seen.size() >= expected.size(), 15000);
+        QCOMPARE(seen, expected);
+    }
+
+    // The stream ends at once five times, then once after a whole message, then again. The
+    // waits between its starts grow 1, 2, 4, 8 units up to the longest, and start over after
+    // the message. Each wait may run long on a busy machine, never short.
+    void watcherRestarts()
+    {
+        FakeAdb adb;
+        adb.replyWithScript({"track-devices"}, "date +%s%N >> \"$R/starts\"\n"
+                                               "[ $(wc -l < \"$R/starts\") -eq 6 ] && printf '000aS1\\tdevice\\n'");
+        const adb::Timing timing = quickTiming();
+        adb::DeviceWatcher watcher(adb.resourceDir(), nullptr, timing);
+        watcher.start();
+        QList<qint64> startsMs;
+        const auto readStarts = [&] {
+            QFile log(adb.resourceDir() + "/starts");
+            startsMs.clear();
+            if (log.open(QIODevice::ReadOnly))
+                for (const QByteArray &line : log.readAll().split('\n'))
+                    if (!line.isEmpty())
+                        startsMs << line.toLongLong() / 1000000;
+            return startsMs.size();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(readStarts() >= 8, 30000);
+        const QList<int> units{1, 2, 4, 8, 8, 1, 2};
+        QStringList gaps;
+        bool inBounds = true;
+        for (qsizetype i = 0; i < units.size(); ++i) {
+            const qint64 gap = startsMs.at(i + 1) - startsMs.at(i);
+            const qint64 wanted = units.at(i) * timing.restartFirstMs;
+            gaps << QStringLiteral("%1/%2").arg(gap).arg(wanted);
+            inBounds = inBounds && gap >= wanted * 9 / 10 && gap < wanted + 900;
+        }
+        QVERIFY2(inBounds, qPrintable("waits/wanted ms: " + gaps.join(u' ')));
+    }
+
+    // "adb devices" is compared again and again while something is in motion, and no more
+    // once nothing is; a failed comparison is no news. Each row notes the scan's listing, has
+    // "adb devices" answer it (or run `devices`), then list `last` with the install over.
+    void watcherComparison_data()
+    {
+        QTest::addColumn<QString>("noted");
+        QTest::addColumn<bool>("installing");
+        QTest::addColumn<QString>("devices");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("USB unit ready: the stream alone") << "S1|device" << false << "" << "";
+        QTest::newRow("install runs") << "S1|device" << true << "" << "S1|device";
+        QTest::newRow("network unit ready, then gone") << "10.0.0.5:5555|device" << false << "" << "";
+        QTest::newRow("network unit offline, then gone") << "10.0.0.5:5555|offline" << false << "" << "";
+        QTest::newRow("waiting for Allow, then allowed") << "S1|unauthorized S2|device" << false << "" << "S1|device S2|device";
+        // Each failure alone: the first two print the header.
+        QTest::newRow("adb fails during an install") << "S1|device" << true << "echo 'List of devices attached'; exit 1" << "S1|device";
+        QTest::newRow("ended by its limit") << "10.0.0.5:5555|device" << false << "echo 'List of devices attached'; exec sleep 30" << "";
+        QTest::newRow("no header") << "10.0.0.5:5555|device" << false << "echo '* daemon not running; starting now at tcp:5037'" << "";
+    }
+    void watcherComparison()
+    {
+        QFETCH(QString, noted);
+        QFETCH(bool, installing);
+        QFETCH(QString, devices);
+        QFETCH(QString, last);
+        FakeAdb adb;
+        if (devices.isEmpty())
+            adb.setListing(devicesOutput(noted));
+        else
+            adb.replyWithScript({"devices"}, devices);
+        adb::DeviceWatcher watcher(adb.resourceDir(), nullptr, quickTiming());
+        QStringList seen;
+        record(watcher, seen);
+        watcher.noteListing(listingOf(noted));
+        watcher.setInstalling(installing);
+        const auto comparisons = [&] { return adb.calls().count(QStringList{"devices"}); };
+        if (!installing && noted == "S1|device") {
+            QTest::qWait(1000);
+            QCOMPARE(comparisons(), 0);
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(comparisons() >= 4, 10000);
+        const QString same = "same: " + noted;
+        QVERIFY2(seen.count(same) == seen.size() && (devices.isEmpty() || seen.size() == 1), qPrintable(seen.join(", ")));
+
+        adb.setListing(devicesOutput(last));
+        watcher.setInstalling(false);
+        if (last != noted)
+            QTRY_COMPARE_WITH_TIMEOUT(seen.last(), "changed: " + last, 10000);
+        // One comparison may still be under way.
+        const qsizetype stoppedAt = comparisons();
+        QTest::qWait(1000);
+        QVERIFY2(comparisons() <= stoppedAt + 1, qPrintable(QString::number(comparisons() - stoppedAt)));
+    }
+
+    // The stream's first message waits for the launch scan's listing, then is compared with
+    // it: one listing told, changed only when the two differ; the stream goes on from there.
+    void watcherHoldsFirstMessage_data()
+    {
+        QTest::addColumn<QString>("noted");
+        QTest::addColumn<QStringList>("seen");
+        QTest::newRow("the scan saw the same") << "S1|device" << QStringList{"same: S1|device", "changed: S1|device S2|device"};
+        QTest::newRow("the scan saw less") << "" << QStringList{"changed: S1|device", "changed: S1|device S2|device"};
+        QTest::newRow("the scan saw another") << "S3|offline" << QStringList{"changed: S1|device", "changed: S1|device S2|device"};
+    }
+    void watcherHoldsFirstMessage()
+    {
+        QFETCH(QString, noted);
+        FakeAdb adb;
+        adb.track("S1\tdevice\n");
+        adb::DeviceWatcher watcher(adb.resourceDir(), nullptr, quickTiming());
+        QStringList seen;
+        record(watcher, seen);
+        watcher.start();
+        QTRY_VERIFY(adb.calls().contains(QStringList{"track-devices"}));
+        QTest::qWait(1000);
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join(", ")));
+        watcher.noteListing(listingOf(noted));
+        adb.track("S1\tdevice\nS2\tdevice\n");
+        QTRY_VERIFY_WITH_TIMEOUT(seen.size() >= 2, 10000);
+        QTest::qWait(300);
+        QTEST(seen, "seen");
     }
     // Only what passes reaches adb, as one HOST:PORT argument; "" is refused.
     void networkAddress_data()
