@@ -18,6 +18,11 @@ public:
     void reply(const QStringList &arguments, const QString &output, int status = 0);
     // When adb is started with exactly `arguments`, run `shellCode` (sh) instead.
     void replyWithScript(const QStringList &arguments, const QString &shellCode);
+    // When adb is started with exactly `arguments`, it never answers, as adb does when the
+    // unit or the server it talks to hangs: it notes its process id and sleeps for minutes.
+    void hang(const QStringList &arguments);
+    // The process ids of the hung adb runs so far, in the order they were started.
+    [[nodiscard]] QList<qint64> hungProcesses() const;
     // What any other command does; by default it prints nothing and exits 0.
     void setFallbackScript(const QString &shellCode);
 
