@@ -65,8 +65,13 @@ void FakeAdb::replyWithScript(const QStringList &arguments, const QString &shell
 
 void FakeAdb::hang(const QStringList &arguments)
 {
+    replyWithScript(arguments, hangingScript());
+}
+
+QString FakeAdb::hangingScript()
+{
     // exec, so that the process noted is the one that sleeps: ending it leaves nothing behind.
-    replyWithScript(arguments, QStringLiteral("echo $$ >> \"$R/hung.pids\"\nexec sleep 300"));
+    return QStringLiteral("echo $$ >> \"$R/hung.pids\"\nexec sleep 300");
 }
 
 QList<qint64> FakeAdb::hungProcesses() const
