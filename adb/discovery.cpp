@@ -5,6 +5,7 @@
 #include "textrules.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace adb {
 
@@ -29,42 +30,87 @@ bool listsPackage(const QString &pmPathOutput)
     });
 }
 
-QString property(const QString &resourceDir, const QString &serial, const QString &name)
+namespace {
+
+// "adb -s SERIAL shell WORDS..." within the limit, its text trimmed as shell() does; no
+// value when the limit ended it.
+std::optional<QString> probe(const QString &resourceDir, const QString &serial, const QStringList &words,
+                             const RunLimits &limits)
 {
-    return propertyFromOutput(shell(resourceDir, serial, {QStringLiteral("getprop"), name}), name);
+    const CommandResult result = run(resourceDir, QStringList{QStringLiteral("-s"), serial, QStringLiteral("shell")} + words,
+                                     limits);
+    if (result.stopped)
+        return std::nullopt;
+    return trimmed(result.output);
 }
 
-void probeDevice(const QString &resourceDir, DeviceInfo &device)
+} // namespace
+
+bool probeDevice(const QString &resourceDir, DeviceInfo &device, int timeLimitMs)
 {
+    const RunLimits limits{timeLimitMs, {}};
     const QString &serial = device.serial();
-    device.manufacturer = property(resourceDir, serial, QStringLiteral("ro.product.manufacturer"));
-    device.model = property(resourceDir, serial, QStringLiteral("ro.product.model"));
-    device.android = property(resourceDir, serial, QStringLiteral("ro.build.version.release"));
-    device.sdk = property(resourceDir, serial, QStringLiteral("ro.build.version.sdk"));
-    device.build = property(resourceDir, serial, QStringLiteral("ro.build.display.id"));
-    device.size = lastValue(shell(resourceDir, serial, {QStringLiteral("wm"), QStringLiteral("size")}));
-    device.density = lastValue(shell(resourceDir, serial, {QStringLiteral("wm"), QStringLiteral("density")}));
-    device.installed = listsPackage(shell(resourceDir, serial, {QStringLiteral("pm"), QStringLiteral("path"), kPackageId}));
+    // Each probe fills its field only when it answered; the first silence ends the unit's probing.
+    const auto answer = [&](const QStringList &words, const std::function<void(const QString &)> &fill) {
+        const std::optional<QString> text = probe(resourceDir, serial, words, limits);
+        if (text)
+            fill(*text);
+        return text.has_value();
+    };
+    const auto property = [&](const QString &name, QString &field) {
+        return answer({QStringLiteral("getprop"), name},
+                      [&](const QString &text) { field = propertyFromOutput(text, name); });
+    };
+    const auto setting = [&](const QString &what, QString &field) {
+        return answer({QStringLiteral("wm"), what}, [&](const QString &text) { field = lastValue(text); });
+    };
+    return property(QStringLiteral("ro.product.manufacturer"), device.manufacturer)
+           && property(QStringLiteral("ro.product.model"), device.model)
+           && property(QStringLiteral("ro.build.version.release"), device.android)
+           && property(QStringLiteral("ro.build.version.sdk"), device.sdk)
+           && property(QStringLiteral("ro.build.display.id"), device.build)
+           && setting(QStringLiteral("size"), device.size)
+           && setting(QStringLiteral("density"), device.density)
+           && answer({QStringLiteral("pm"), QStringLiteral("path"), kPackageId},
+                     [&](const QString &text) { device.installed = listsPackage(text); });
 }
 
-ScanResult scanDevices(const QString &resourceDir, const std::function<void()> &serverStarted)
+ScanResult scanDevices(const QString &resourceDir, const Timing &timing, const std::function<void()> &serverStarted)
 {
+    const RunLimits limits{timing.scanCommandMs, {}};
     ScanResult result;
-    result.startServer = run(resourceDir, {QStringLiteral("start-server")});
+    result.startServer = run(resourceDir, {QStringLiteral("start-server")}, limits);
     if (serverStarted)
         serverStarted();
-    result.listed = parseDeviceListing(run(resourceDir, {QStringLiteral("devices")}).output);
+    if (result.startServer.stopped) {
+        result.serverWedged = true;
+        return result;
+    }
+    const CommandResult devices = run(resourceDir, {QStringLiteral("devices")}, limits);
+    if (devices.stopped) {
+        // Whatever it printed before it hung is no listing to go by.
+        result.serverWedged = true;
+        return result;
+    }
+    result.listed = parseDeviceListing(devices.output);
     for (const DeviceInfo &row : std::as_const(result.listed)) {
         if (row.state() != QLatin1String("device"))
             continue;
         DeviceInfo device = row;
-        probeDevice(resourceDir, device);
-        result.ready.append(device);
+        if (probeDevice(resourceDir, device, timing.scanCommandMs))
+            result.ready.append(device);
+        else
+            result.unanswered.append(row.serial());
     }
     return result;
 }
 
-void startScan(QObject *context, const QString &resourceDir,
+ScanResult scanDevices(const QString &resourceDir, const std::function<void()> &serverStarted)
+{
+    return scanDevices(resourceDir, Timing{}, serverStarted);
+}
+
+void startScan(QObject *context, const QString &resourceDir, const Timing &timing,
                std::function<void(const ScanResult &)> completion,
                std::function<void()> serverStarted)
 {
@@ -78,8 +124,15 @@ void startScan(QObject *context, const QString &resourceDir,
             },
             Qt::QueuedConnection);
     };
-    runInBackground(context, [resourceDir, announce] { return scanDevices(resourceDir, announce); },
+    runInBackground(context, [resourceDir, timing, announce] { return scanDevices(resourceDir, timing, announce); },
                     std::move(completion));
+}
+
+void startScan(QObject *context, const QString &resourceDir,
+               std::function<void(const ScanResult &)> completion,
+               std::function<void()> serverStarted)
+{
+    startScan(context, resourceDir, Timing{}, std::move(completion), std::move(serverStarted));
 }
 
 } // namespace adb

@@ -2,6 +2,7 @@
 
 #include "commandrunner.h"
 #include "deviceinfo.h"
+#include "timing.h"
 
 #include <QObject>
 #include <QString>
@@ -21,6 +22,13 @@ struct ScanResult
     DeviceList ready;
     DeviceList listed;
     CommandResult startServer;
+    // Units listed as "device" whose probing was ended by the time limit, in listing order.
+    // They are not among `ready`: what they would have answered is unknown.
+    QStringList unanswered;
+    // "start-server" or "devices" was ended by the time limit: the adb server on this
+    // computer hangs (another program holds it), which a fresh installer would not cure.
+    // `listed` is then empty.
+    bool serverWedged = false;
 };
 
 // Parses the output of "adb devices":
@@ -39,22 +47,30 @@ struct ScanResult
 //     Error: Could not access the Package Manager.  Is the system running?
 [[nodiscard]] bool listsPackage(const QString &pmPathOutput);
 
-// Reads one system property of a device ("adb -s S shell getprop NAME").
-[[nodiscard]] QString property(const QString &resourceDir, const QString &serial,
-                               const QString &name);
-
-// Fills the eight read-only diagnostics of a ready device, one adb command after another.
-void probeDevice(const QString &resourceDir, DeviceInfo &device);
+// Fills the eight read-only diagnostics of a ready device, one adb command after another,
+// each within `timeLimitMs`. Returns false when one of them was ended by that limit: the
+// unit (or adbd on it) hangs, the probes after it are not run, and the fields keep what
+// the probes before it gave.
+[[nodiscard]] bool probeDevice(const QString &resourceDir, DeviceInfo &device, int timeLimitMs);
 
 // The whole scan, on the calling thread: "start-server", "devices", then the probes of
-// every ready device in listing order. Never changes anything on a device. `serverStarted`,
-// if given, is called as soon as "start-server" has returned.
+// every ready device in listing order, each command within `timing.scanCommandMs`. A
+// "start-server" that hits the limit ends the scan (a "devices" would hang on the same
+// server). Never changes anything on a device. `serverStarted`, if given, is called as
+// soon as "start-server" has returned.
+[[nodiscard]] ScanResult scanDevices(const QString &resourceDir, const Timing &timing,
+                                     const std::function<void()> &serverStarted = {});
+// The same with the shipped limits.
 [[nodiscard]] ScanResult scanDevices(const QString &resourceDir,
                                      const std::function<void()> &serverStarted = {});
 
 // Runs scanDevices on a background thread and queues `completion` onto the thread of
 // `context` with the whole result in one call; `serverStarted`, if given, is queued there
 // too, as soon as adb's server runs.
+void startScan(QObject *context, const QString &resourceDir, const Timing &timing,
+               std::function<void(const ScanResult &)> completion,
+               std::function<void()> serverStarted = {});
+// The same with the shipped limits.
 void startScan(QObject *context, const QString &resourceDir,
                std::function<void(const ScanResult &)> completion,
                std::function<void()> serverStarted = {});

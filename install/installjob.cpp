@@ -96,7 +96,7 @@ bool grantSucceeded(const adb::CommandResult &result)
 }
 
 InstallResults runInstallJob(const QString &resourceDir, const QString &serial,
-                             const QString &apkFile, const adb::StopFlag &stop)
+                             const QString &apkFile, const adb::StopFlag &stop, const adb::Timing &timing)
 {
     const adb::RunLimits limits{std::nullopt, stop};
     const auto stopped = [&stop] { return stop && stop->load(); };
@@ -108,25 +108,25 @@ InstallResults runInstallJob(const QString &resourceDir, const QString &serial,
     results.grant = adb::run(resourceDir, {QStringLiteral("-s"), serial, QStringLiteral("shell"),
                                            QStringLiteral("appops"), QStringLiteral("set"),
                                            adb::kPackageId, QStringLiteral("REQUEST_INSTALL_PACKAGES"),
-                                           QStringLiteral("allow")}, limits);
+                                           QStringLiteral("allow")}, {timing.appopsMs, stop});
     if (stopped())
         return results;
     (void)adb::run(resourceDir, {QStringLiteral("-s"), serial, QStringLiteral("shell"),
                                  QStringLiteral("monkey"), QStringLiteral("-p"), adb::kPackageId,
                                  QStringLiteral("-c"), QStringLiteral("android.intent.category.LAUNCHER"),
-                                 QStringLiteral("1")}, limits);
+                                 QStringLiteral("1")}, {timing.monkeyMs, stop});
     return results;
 }
 
 void startInstall(QObject *context, const QString &resourceDir, const DeviceInfo &device,
                   std::function<void(const InstallResults &, const DeviceInfo &)> completion,
-                  const adb::StopFlag &stop)
+                  const adb::StopFlag &stop, const adb::Timing &timing)
 {
     const QString apkFile = apkPath(resourceDir);
     runInBackground(
         context,
-        [resourceDir, apkFile, device, stop] {
-            return std::make_pair(runInstallJob(resourceDir, device.serial(), apkFile, stop), device);
+        [resourceDir, apkFile, device, stop, timing] {
+            return std::make_pair(runInstallJob(resourceDir, device.serial(), apkFile, stop, timing), device);
         },
         [completion = std::move(completion)](const std::pair<InstallResults, DeviceInfo> &done) {
             completion(done.first, done.second);
@@ -142,10 +142,11 @@ InstallOutcome installOutcome(const InstallResults &results, const QString &sdk)
     }
     const QString badge = QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА");
     if (!grantSucceeded(results.grant)) {
-        return {true,
-                failureText(QStringLiteral("Zorvik App обновлён, но разрешение на установку APK не выдано:\n"),
-                            grantExplanation(results.grant.output, sdk), results.grant.output),
-                badge};
+        const QString header = QStringLiteral("Zorvik App обновлён, но разрешение на установку APK не выдано:\n");
+        // Whatever a hung appops printed before its end explains nothing.
+        if (results.grant.stopped)
+            return {true, header + QStringLiteral("нет ответа за 30 секунд"), badge};
+        return {true, failureText(header, grantExplanation(results.grant.output, sdk), results.grant.output), badge};
     }
     return {true, QStringLiteral("Готово: Zorvik App обновлён, разрешение на установку APK выдано."),
             badge};

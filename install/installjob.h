@@ -2,6 +2,7 @@
 
 #include "commandrunner.h"
 #include "deviceinfo.h"
+#include "timing.h"
 
 #include <QObject>
 #include <QString>
@@ -37,17 +38,21 @@ struct InstallResults
 // The three commands that change the head unit, one after another: install (or update)
 // the APK; only when that succeeded, allow the app to install packages and start it. The
 // launch's result is dropped: a unit without a launcher activity is still a success.
-// Raising `stop` ends the command that runs and skips those still to come.
+// Raising `stop` ends the command that runs and skips those still to come. The permission
+// and the launch end after `timing.appopsMs` and `timing.monkeyMs`; the install has no
+// limit of its own, as a big APK over a slow link may need minutes.
 [[nodiscard]] InstallResults runInstallJob(const QString &resourceDir, const QString &serial,
-                                           const QString &apkFile, const adb::StopFlag &stop = {});
+                                           const QString &apkFile, const adb::StopFlag &stop = {},
+                                           const adb::Timing &timing = {});
 
 // Runs the job on a background thread and queues `completion` onto the GUI thread.
 void startInstall(QObject *context, const QString &resourceDir, const DeviceInfo &device,
                   std::function<void(const InstallResults &, const DeviceInfo &)> completion,
-                  const adb::StopFlag &stop = {});
+                  const adb::StopFlag &stop = {}, const adb::Timing &timing = {});
 
 // What the window shows once the job is done, decided by installSucceeded and
-// grantSucceeded; the texts of a successful install are never shown. A failure that car
+// grantSucceeded; the texts of a successful install are never shown. A permission command
+// ended by its limit is a permission not given, told by the limit in place of adb's words. A failure that car
 // owners meet often (a newer app on the car, a full unit, another signature, ...) gets a
 // plain explanation under the header, then a blank line, then adb's words unchanged so
 // that they can still be copied. `sdk` is the unit's ro.build.version.sdk as probed.

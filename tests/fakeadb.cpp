@@ -78,6 +78,30 @@ QByteArray FakeAdb::receivedInput() const
     return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
 }
 
+void FakeAdb::hang(const QStringList &arguments)
+{
+    replyWithScript(arguments, hangingScript());
+}
+
+QString FakeAdb::hangingScript()
+{
+    // exec, so that the process noted is the one that sleeps: ending it leaves nothing behind.
+    return QStringLiteral("echo $$ >> \"$R/hung.pids\"\nexec sleep 300");
+}
+
+QList<qint64> FakeAdb::hungProcesses() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("hung.pids")));
+    QList<qint64> pids;
+    if (!file.open(QIODevice::ReadOnly))
+        return pids;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (!line.isEmpty())
+            pids << line.toLongLong();
+    }
+    return pids;
+}
+
 void FakeAdb::setFallbackScript(const QString &shellCode)
 {
     m_fallback = shellCode;

@@ -23,6 +23,13 @@ public:
     void replyReadingInput(const QStringList &arguments, const QString &shellCode);
     // All that the runs of replyReadingInput were given on stdin, in order.
     [[nodiscard]] QByteArray receivedInput() const;
+    // When adb is started with exactly `arguments`, it never answers, as adb does when the
+    // unit or the server it talks to hangs: it notes its process id and sleeps for minutes.
+    void hang(const QStringList &arguments);
+    // The shell code hang() runs, for scripts that hang only on some of their arguments.
+    [[nodiscard]] static QString hangingScript();
+    // The process ids of the hung adb runs so far, in the order they were started.
+    [[nodiscard]] QList<qint64> hungProcesses() const;
     // What any other command does; by default it prints nothing and exits 0.
     void setFallbackScript(const QString &shellCode);
 

@@ -11,6 +11,10 @@
 #include <QTest>
 #include <QThread>
 
+#include <cerrno>
+#include <signal.h>
+#include <optional>
+
 #include <thread>
 #include <utility>
 #include <vector>
@@ -198,6 +202,68 @@ private slots:
         QTEST(described(lists[1]), "listed");
         QCOMPARE(described(lists[0], true), ready);
     }
+    // One command that never answers, under a shortened limit: the scan still ends, tells
+    // what hung, and leaves no adb behind.
+    void scanTimeLimit_data()
+    {
+        QTest::addColumn<QStringList>("hung");          // the argv that hangs
+        QTest::addColumn<QStringList>("calls");         // every argv run, space-joined
+        QTest::addColumn<QStringList>("ready");
+        QTest::addColumn<QStringList>("unanswered");
+        QTest::addColumn<bool>("wedged");
+        const auto joined = [](const QList<QStringList> &calls) {
+            QStringList lines;
+            for (const QStringList &call : calls)
+                lines << call.join(u' ');
+            return lines;
+        };
+        const QStringList start{"start-server", "devices"};
+        const QList<QStringList> a = probeCalls("A");
+        const QList<QStringList> b = probeCalls("192.168.1.50:5555");
+        QTest::newRow("first unit's second probe") << a.at(1) << start + joined(a.mid(0, 2)) + joined(b)
+                                                   << QStringList{"192.168.1.50:5555"} << QStringList{"A"} << false;
+        QTest::newRow("network unit's last probe") << b.at(7) << start + joined(a) + joined(b)
+                                                   << QStringList{"A"} << QStringList{"192.168.1.50:5555"} << false;
+        QTest::newRow("devices") << QStringList{"devices"} << start << QStringList{} << QStringList{} << true;
+        QTest::newRow("start-server") << QStringList{"start-server"} << QStringList{"start-server"} << QStringList{}
+                                      << QStringList{} << true;
+    }
+    void scanTimeLimit()
+    {
+        QFETCH(QStringList, hung);
+        FakeAdb adb;
+        adb.setListing(kHeader + "A\tdevice\n192.168.1.50:5555\tdevice\n");
+        adb.addDevice({"A"});
+        adb.addDevice({"192.168.1.50:5555"});
+        adb.hang(hung);
+        adb::Timing timing;
+        // Long enough for a loaded machine to start a healthy fake adb many times over.
+        timing.scanCommandMs = 1000;
+        QObject context;
+        std::optional<adb::ScanResult> result;
+        QElapsedTimer clock;
+        clock.start();
+        adb::startScan(&context, adb.resourceDir(), timing, [&](const adb::ScanResult &scan) { result = scan; });
+        // The hung command sleeps for minutes; without the limit the scan would too.
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 15000);
+        qInfo("scan ended after %lld ms", clock.elapsed());
+        QStringList calls;
+        for (const QStringList &call : adb.calls())
+            calls << call.join(u' ');
+        QTEST(calls, "calls");
+        QStringList ready;
+        for (const DeviceInfo &device : result->ready)
+            ready << device.serial();
+        QTEST(ready, "ready");
+        QTEST(result->unanswered, "unanswered");
+        QTEST(result->serverWedged, "wedged");
+        QCOMPARE(result->listed.isEmpty(), result->serverWedged);
+        const QList<qint64> hungProcesses = adb.hungProcesses();
+        QCOMPARE(hungProcesses.size(), 1);
+        // Ended and reaped, not left sleeping (nor a zombie).
+        QVERIFY2(::kill(pid_t(hungProcesses.first()), 0) == -1 && errno == ESRCH, "the hung adb still runs");
+    }
+
     // What the watcher takes off track-devices' stream, message by message, until it needs
     // more bytes ("more") or gives the stream up ("malformed").
     void trackedStream_data()

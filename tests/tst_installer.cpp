@@ -156,6 +156,57 @@ private slots:
         QCOMPARE(outcome.badge == "●  СВЯЗЬ С АВТОМОБИЛЕМ ПОТЕРЯНА", told == "lost");
     }
 
+    // The permission and the launch end after their limits (shortened here), the install by
+    // none of its own. A permission ended so was not given, and is told by the limit: what
+    // appops printed before it hung is no verdict.
+    void installJobLimits_data()
+    {
+        QTest::addColumn<QString>("install");   // shell code for each command
+        QTest::addColumn<QString>("appops");
+        QTest::addColumn<QString>("monkey");
+        QTest::addColumn<QString>("log");
+        const QString hangs = FakeAdb::hangingScript();
+        const QString success = "echo Success";
+        const QString done = "Готово: Zorvik App обновлён, разрешение на установку APK выдано.";
+        const QString noAnswer = "Zorvik App обновлён, но разрешение на установку APK не выдано:\nнет ответа за 30 секунд";
+        QTest::newRow("appops hangs") << success << hangs << "" << noAnswer;
+        QTest::newRow("appops hangs after its refusal") << success << "echo 'Error: Unknown operation string: REQUEST_INSTALL_PACKAGES'\n" + hangs
+                                                        << "" << noAnswer;
+        QTest::newRow("monkey hangs") << success << "" << hangs << done;
+        QTest::newRow("an install longer than the other limits") << "sleep 2\necho Success" << "" << "" << done;
+    }
+    void installJobLimits()
+    {
+        FakeAdb adb;
+        QFETCH(QString, install);
+        QFETCH(QString, appops);
+        QFETCH(QString, monkey);
+        // Told apart by the command word, so that the APK's path does not matter.
+        adb.setFallbackScript(QStringLiteral("case \"$3 $4\" in\n'install -r')\n") + install + QStringLiteral("\n;;\n'shell appops')\n")
+                              + appops + QStringLiteral("\n;;\n'shell monkey')\n") + monkey + QStringLiteral("\n;;\nesac"));
+        adb::Timing timing;
+        timing.appopsMs = 1000;
+        timing.monkeyMs = 1000;
+        timing.scanCommandMs = 1000;
+        QObject context;
+        std::optional<install::InstallResults> results;
+        install::startInstall(
+            &context, adb.resourceDir(), DeviceInfo(QStringLiteral("S1"), QStringLiteral("device")),
+            [&](const install::InstallResults &done, const DeviceInfo &) { results = done; }, {}, timing);
+        // A hung command sleeps for minutes; without its limit the job would too.
+        QTRY_VERIFY_WITH_TIMEOUT(results.has_value(), 15000);
+        const install::InstallOutcome outcome = install::installOutcome(*results, QStringLiteral("25"));
+        QVERIFY(outcome.installed);
+        QTEST(outcome.logText, "log");
+        // The launch runs after a permission that hung, as after one refused.
+        QStringList commands;
+        for (const QStringList &call : adb.calls())
+            commands << call.value(2) + u' ' + call.value(3);
+        QCOMPARE(commands, (QStringList{"install -r", "shell appops", "shell monkey"}));
+        for (const qint64 pid : adb.hungProcesses())
+            QVERIFY2(!isRunning(int(pid)), "a hung adb was left running");
+    }
+
     void refusalsChangeNothing_data()
     {
         QTest::addColumn<QByteArray>("apk");        // the carried APK; null: missing

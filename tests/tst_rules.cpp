@@ -23,6 +23,15 @@ const QString kRsa = QStringLiteral("Подключите кабель и под
 const QString kUdev = QStringLiteral("udevadm control --reload-rules");
 const QString kHeadUnit = QStringLiteral("●  МУЛЬТИМЕДИА LI AUTO ГОТОВА");
 const QString kNoUsb = QStringLiteral("●  НЕТ ДОСТУПА К USB");
+const QString kConnect = QStringLiteral("●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ");
+const QString kSilent = QStringLiteral("Устройство не отвечает");
+const QString kNoAnswer = QStringLiteral("●  АВТОМОБИЛЬ НЕ ОТВЕЧАЕТ");
+const QString kNoWifi = QStringLiteral("●  НЕТ СВЯЗИ С АВТОМОБИЛЕМ ПО WI-FI");
+const QString kAllowOnCar = QStringLiteral("Подтвердите отладку на экране автомобиля.");
+DeviceInfo row(const QString &serial, const QString &state)
+{
+    return DeviceInfo(serial, state);
+}
 } // namespace
 
 class TestRules : public QObject
@@ -65,7 +74,7 @@ private slots:
                                : rule == "last"     ? adb::lastValue(input)
                                : rule == "installed" ? QString::number(adb::listsPackage(input))
                                : rule == "package"
-                                   ? scanView({{}, {unit("no permissions")}, {}}, runsFromPackage(input)).logText.section(u'\n', 0, 0)
+                                   ? scanView({{}, {unit("no permissions")}, {}, {}, false}, runsFromPackage(input)).logText.section(u'\n', 0, 0)
                                : rule == "badge"
                                    ? deviceView(unit("device", input.section(u'|', 0, 0), input.section(u'|', 1))).badge
                                    : QStringLiteral("no such rule");
@@ -77,33 +86,99 @@ private slots:
         QTest::addColumn<DeviceList>("ready");
         QTest::addColumn<DeviceList>("listed");
         QTest::addColumn<adb::CommandResult>("startServer");
+        QTest::addColumn<QStringList>("unanswered");
+        QTest::addColumn<bool>("wedged");
+        QTest::addColumn<QStringList>("connecting");
         QTest::addColumn<QString>("item");      // the first
         QTest::addColumn<QString>("badge");
         QTest::addColumn<QString>("log");       // a part of it
         const DeviceList none;
+        const QStringList no;
         const DeviceList two{unit("device", "LI_AUTO", "HU_L9"), unit("device", "Google", "Pixel 7")};
         const DeviceInfo plugdev = unit("no permissions (user in plugdev group; are your udev rules wrong?); see [http://d.android.com]");
         const DeviceInfo udev = unit("no permissions (missing udev rules? user is in the plugdev group); see [http://d.android.com]");
         const adb::CommandResult fine;
         const QString loader = "adb: error while loading shared libraries: libusb-1.0.so.0: cannot open shared object file";
-        QTest::newRow("nothing listed") << none << none << fine << kNotFound << "●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ" << kRsa;
-        QTest::newRow("adb does not run") << none << none << adb::CommandResult{127, loader + "\n"} << kNotFound
-            << "●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ" << "Не удалось запустить adb из установщика:\n" + loader + "\nПереустановите установщик";
+        QTest::newRow("nothing listed") << none << none << fine << no << false << no << kNotFound << kConnect << kRsa;
+        QTest::newRow("adb does not run") << none << none << adb::CommandResult{127, loader + "\n"} << no << false << no << kNotFound
+            << kConnect << "Не удалось запустить adb из установщика:\n" + loader + "\nПереустановите установщик";
         QTest::newRow("server failed, a unit listed all the same") << none << DeviceList{unit("unauthorized")}
-                                                                   << adb::CommandResult{1, "x"} << kApprove << kWaiting << kRsa;
-        QTest::newRow("no permissions, plugdev wording") << none << DeviceList{plugdev} << fine << kNotFound << kNoUsb << kUdev;
-        QTest::newRow("udev wording, unauthorized second") << none << DeviceList{udev, unit("unauthorized")} << fine
+                                                                   << adb::CommandResult{1, "x"} << no << false << no << kApprove << kWaiting << kRsa;
+        QTest::newRow("no permissions, plugdev wording") << none << DeviceList{plugdev} << fine << no << false << no << kNotFound << kNoUsb << kUdev;
+        QTest::newRow("udev wording, unauthorized second") << none << DeviceList{udev, unit("unauthorized")} << fine << no << false << no
                                                            << kApprove << kNoUsb << kUdev;
-        QTest::newRow("two ready") << two << two + DeviceList{unit("unauthorized")} << fine << "LI_AUTO HU_L9  ·  S"
+        QTest::newRow("two ready") << two << two + DeviceList{unit("unauthorized")} << fine << no << false << no << "LI_AUTO HU_L9  ·  S"
                                    << "●  УСТРОЙСТВО ГОТОВО" << "Найдено устройств: 2. Выполнена только read-only диагностика.";
+
+        // Units that did not answer in time, and the adb server that did not.
+        const QString usb = QStringLiteral("R58N123");
+        const QString net = QStringLiteral("192.168.1.50:5555");
+        const DeviceInfo usbSilent = row(usb, "device");
+        const DeviceInfo netSilent = row(net, "device");
+        const QString usbSilentLog = "Устройство R58N123 не отвечает на команды. Переподключите кабель или перезапустите "
+                                     "мультимедийную систему, затем нажмите «Обновить».";
+        const QString netLog = "Автомобиль 192.168.1.50:5555 не отвечает по сети. Проверьте, что автомобиль и компьютер в одной "
+                               "сети Wi-Fi и что на автомобиле включена отладка по сети.";
+        const QString wedged = "adb на этом компьютере не отвечает. Закройте другие программы, которые работают с "
+                               "Android-устройствами, и нажмите «Обновить».";
+        QTest::newRow("USB unit silent") << none << DeviceList{usbSilent} << fine << QStringList{usb} << false << no
+                                         << kSilent << kNoAnswer << usbSilentLog;
+        QTest::newRow("network unit silent: no cable advice") << none << DeviceList{netSilent} << fine << QStringList{net} << false << no
+                                                              << kSilent << kNoWifi << netLog;
+        QTest::newRow("silent, then another unit ready") << DeviceList{two.first()} << DeviceList{usbSilent, two.first()} << fine
+            << QStringList{usb} << false << no << "LI_AUTO HU_L9  ·  S" << "●  УСТРОЙСТВО ГОТОВО"
+            << "Найдено устройств: 1. Выполнена только read-only диагностика.\nНе отвечает: R58N123.";
+        QTest::newRow("two silent, one ready") << DeviceList{two.first()} << DeviceList{two.first(), usbSilent, netSilent} << fine
+            << QStringList{usb, net} << false << no << "LI_AUTO HU_L9  ·  S" << "●  УСТРОЙСТВО ГОТОВО"
+            << "диагностика.\nНе отвечает: R58N123, 192.168.1.50:5555.";
+        QTest::newRow("server hangs: not the reinstall text") << none << none << adb::CommandResult{-1, "", true} << no << true << no
+                                                              << kNotFound << kConnect << wedged;
+        QTest::newRow("devices hangs after a failed start") << none << none << adb::CommandResult{1, "x"} << no << true << no
+                                                            << kNotFound << kConnect << wedged;
+        QTest::newRow("network unit offline") << none << DeviceList{row(net, "offline")} << fine << no << false << no
+                                              << kNotFound << kNoWifi << netLog;
+        QTest::newRow("USB unit offline: as ever") << none << DeviceList{row(usb, "offline")} << fine << no << false << no
+                                                   << kNotFound << kWaiting << kRsa;
+        QTest::newRow("network unit authorizing") << none << DeviceList{row(net, "authorizing")} << fine << no << false << no
+                                                  << kApprove << kWaiting << kAllowOnCar;
+
+        // Which state is told when several are listed and none is ready: first match first.
+        QTest::newRow("1 no permissions over all") << none << DeviceList{row(net, "offline"), usbSilent, row("S2", "unauthorized"), udev}
+                                                   << fine << QStringList{usb} << false << no << kApprove << kNoUsb << kUdev;
+        QTest::newRow("2 waiting for Allow over silence") << none << DeviceList{row(net, "offline"), usbSilent, row("S2", "authorizing")}
+                                                          << fine << QStringList{usb} << false << no << kApprove << kWaiting << kRsa;
+        QTest::newRow("3 silence over a dropped link") << none << DeviceList{row("10.0.0.9:5555", "offline"), row("S3", "host"), usbSilent}
+                                                       << fine << QStringList{usb} << false << no << kSilent << kNoAnswer << usbSilentLog;
+        QTest::newRow("4 dropped link over other states") << none << DeviceList{row(usb, "offline"), row("S3", "recovery"), row(net, "offline")}
+                                                          << fine << no << false << no << kNotFound << kNoWifi << netLog;
+        QTest::newRow("5 other states") << none << DeviceList{row("S3", "recovery"), row(usb, "offline")} << fine << no << false << no
+                                        << kNotFound << kWaiting << kRsa;
+
+        // An address being connected says nothing yet, whatever it is listed as.
+        QTest::newRow("connecting, offline: as if unlisted") << none << DeviceList{row(net, "offline")} << fine << no << false
+                                                             << QStringList{net} << kNotFound << kConnect << kRsa;
+        QTest::newRow("connecting, silent: as if unlisted") << none << DeviceList{netSilent} << fine << QStringList{net} << false
+                                                            << QStringList{net} << kNotFound << kConnect << kRsa;
+        QTest::newRow("connecting, its handshake under way, a USB unit asks") << none << DeviceList{row(net, "authorizing"), row("S2", "unauthorized")}
+            << fine << no << false << QStringList{net} << kApprove << kWaiting << kRsa;
+        QTest::newRow("connecting, another address dropped") << none << DeviceList{row(net, "unauthorized"), row("10.0.0.9:5555", "offline")}
+            << fine << no << false << QStringList{net} << kNotFound << kNoWifi << "Автомобиль 10.0.0.9:5555 не отвечает по сети.";
+        QTest::newRow("connecting, a unit ready, silent left out") << DeviceList{two.first()} << DeviceList{two.first(), netSilent} << fine
+            << QStringList{net} << false << QStringList{net} << "LI_AUTO HU_L9  ·  S" << "●  УСТРОЙСТВО ГОТОВО"
+            << "Найдено устройств: 1. Выполнена только read-only диагностика.";
+        QTest::newRow("connecting, adb lists only it after a failed start") << none << DeviceList{row(net, "offline")}
+            << adb::CommandResult{1, "x"} << no << false << QStringList{net} << kNotFound << kConnect << kRsa;
     }
     void scan()
     {
         QFETCH(DeviceList, ready);
         QFETCH(DeviceList, listed);
         QFETCH(adb::CommandResult, startServer);
+        QFETCH(QStringList, unanswered);
+        QFETCH(bool, wedged);
+        QFETCH(QStringList, connecting);
         QFETCH(QString, log);
-        const ScanView view = scanView({ready, listed, startServer});
+        const ScanView view = scanView({ready, listed, startServer, unanswered, wedged}, false, connecting);
         QCOMPARE(view.anyReady, !ready.isEmpty());
         QCOMPARE(view.popupItems.size(), qMax(ready.size(), 1));
         QTEST(view.popupItems.first(), "item");
@@ -111,6 +186,10 @@ private slots:
         QVERIFY2(view.logText.contains(log), qPrintable(view.logText));
         // Approving RSA on the car can't help a computer that may not open the USB device.
         QCOMPARE(view.logText.contains("RSA"), log == kRsa);
+        // The log names no unit it is not about, and no address being connected.
+        QCOMPARE(view.logText.contains("Не отвечает"), log.contains("Не отвечает"));
+        for (const QString &address : connecting)
+            QVERIFY2(!view.logText.contains(address), qPrintable(view.logText));
     }
 
     void deviceTexts()

@@ -18,7 +18,19 @@ struct ScanView
 
 // `udevRuleInstalled`: the package that put the program in place also put in the udev
 // rule (see runsFromPackage), so a unit without permission needs only a replug.
-[[nodiscard]] ScanView scanView(const adb::ScanResult &scan, bool udevRuleInstalled = false);
+// `connecting`: the network addresses an "adb connect" is under way for. Until it ends their
+// rows say nothing about the car (a handshake shows "offline" or "authorizing" for a while),
+// so the badge, the placeholder and the log pass them over as if they were not listed.
+//
+// With no unit ready, the first of these that the listing shows is told:
+//   1. a unit this computer may not open ("no permissions");
+//   2. a unit waiting for the person's "Allow" ("unauthorized", "authorizing");
+//   3. a unit that did not answer its probes in time;
+//   4. a network unit listed "offline": its link dropped;
+//   5. any other state;
+//   6. nothing at all (or adb that does not run, or a server that hangs).
+[[nodiscard]] ScanView scanView(const adb::ScanResult &scan, bool udevRuleInstalled = false,
+                                const QStringList &connecting = {});
 
 // What the panel shows for one ready device.
 struct DeviceView
