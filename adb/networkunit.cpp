@@ -14,7 +14,7 @@ namespace {
 
 bool isIpv4(const QString &host)
 {
-    static const QRegularExpression part(QStringLiteral("^(0|[1-9][0-9]{0,2})$"));
+    static const QRegularExpression part(QStringLiteral("\\A(0|[1-9][0-9]{0,2})\\z"));
     const QStringList parts = host.split(u'.');
     return parts.size() == 4 && std::all_of(parts.cbegin(), parts.cend(), [](const QString &p) {
                return part.match(p).hasMatch() && p.toInt() <= 255;
@@ -23,13 +23,13 @@ bool isIpv4(const QString &host)
 
 bool isHostName(const QString &host)
 {
-    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?$"));
+    static const QRegularExpression label(QStringLiteral("\\A[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?\\z"));
     if (host.isEmpty() || host.size() > 253)
         return false;
     const QStringList labels = host.split(u'.');
     if (!std::all_of(labels.cbegin(), labels.cend(), [](const QString &l) { return label.match(l).hasMatch(); }))
         return false;
-    static const QRegularExpression number(QStringLiteral("^([0-9]+|0[xX].*)$"));
+    static const QRegularExpression number(QStringLiteral("\\A([0-9]+|0[xX].*)\\z"));
     return !number.match(labels.last()).hasMatch();
 }
 
@@ -39,7 +39,7 @@ int ipv6Groups(const QString &side, bool mayEndInIpv4)
 {
     if (side.isEmpty())
         return 0;
-    static const QRegularExpression group(QStringLiteral("^[0-9A-Fa-f]{1,4}$"));
+    static const QRegularExpression group(QStringLiteral("\\A[0-9A-Fa-f]{1,4}\\z"));
     const QStringList groups = side.split(u':');
     int count = 0;
     for (qsizetype i = 0; i < groups.size(); ++i) {
@@ -80,7 +80,7 @@ std::optional<QString> normalisedAddress(const QString &text, PortRule portRule)
     int port = kDefaultAdbPort;
     if (colon > bracketEnd) {
         host = address.left(colon);
-        static const QRegularExpression digits(QStringLiteral("^[1-9][0-9]{0,4}$"));
+        static const QRegularExpression digits(QStringLiteral("\\A[1-9][0-9]{0,4}\\z"));
         const QString portText = address.mid(colon + 1);
         if (!digits.match(portText).hasMatch() || portText.toInt() > 65535)
             return std::nullopt;
@@ -112,7 +112,7 @@ QString addressRefusal(const QString &text, PortRule port)
 
 bool isPairingCode(const QString &text)
 {
-    static const QRegularExpression sixDigits(QStringLiteral("^[0-9]{6}$"));
+    static const QRegularExpression sixDigits(QStringLiteral("\\A[0-9]{6}\\z"));
     return sixDigits.match(text).hasMatch();
 }
 

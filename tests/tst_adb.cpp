@@ -223,6 +223,8 @@ private slots:
         QTest::newRow("not a port") << QStringList{"10.0.0.7:0", "10.0.0.7:65536", "10.0.0.7:05555", "10.0.0.7:+5", ":5555"} << "";
         QTest::newRow("not an address at all") << QStringList{"  ", "http://192.168.1.5", "192.168.1.5 5555", "-s", "'car.local'",
                                                               "car.local;reboot", "car.local/x"} << "";
+        // A line break inside would reach adb as part of the address.
+        QTest::newRow("line break inside") << QStringList{"192.168.1\n.50", "car\n.local", "[::1\n]", "192.168.1.50:5\n.5"} << "";
     }
     void networkAddress()
     {
