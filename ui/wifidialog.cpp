@@ -151,7 +151,10 @@ WifiDialog::WifiDialog(QWidget *parent)
     connect(m_connectAddress, &QLineEdit::textEdited, this,
             [this](const QString &text) { m_connectAddressTyped = !text.isEmpty(); });
     connect(m_connectAddress, &QLineEdit::textChanged, this, &WifiDialog::refresh);
-    connect(m_pairingWay, &QCheckBox::toggled, this, &WifiDialog::refresh);
+    connect(m_pairingWay, &QCheckBox::toggled, this, [this](bool pairing) {
+        refresh();
+        (pairing ? m_pairingAddress : m_address)->setFocus();
+    });
     connect(m_forget, &QPushButton::clicked, this, [this] {
         m_forget->hide();
         m_address->clear();
