@@ -211,6 +211,7 @@ void WindowTest::wifiDialogSaysWhyAndForgets()
 
     QTest::keyClicks(field, QStringLiteral("192,168,1,50"));
     QCOMPARE(reason->text(), QStringLiteral("Используйте точки, а не запятые: 192.168.1.50"));
+    QCOMPARE(accessibleText(field, QAccessible::Description), reason->text());
     QVERIFY(reason->isVisible() && !connectButton->isEnabled());
     checkDialogTexts(dialog);
     QTest::keyClick(field, Qt::Key_Return);

@@ -45,12 +45,14 @@ QLineEdit *makeField(QWidget *parent, const char *name, const QString &accessibl
     return field;
 }
 
-// Shows `reason` under its field, or nothing: an empty line would leave a gap.
-void showReason(QLabel *label, const QString &reason)
+// Shows `reason` under its field, or nothing: an empty line would leave a gap. A screen
+// reader hears it with the field.
+void showReason(QLineEdit *field, QLabel *label, const QString &reason)
 {
     label->setText(reason);
     label->setAccessibleName(reason);
     label->setVisible(!reason.isEmpty());
+    field->setAccessibleDescription(reason);
 }
 
 // The host part of what is typed as HOST:PORT, as typed so far.
@@ -230,9 +232,9 @@ void WifiDialog::refresh()
     m_pairingUnavailable->setVisible(m_pairingSupport == PairingSupport::Unavailable);
     m_plainFields->setVisible(!pairing);
     m_pairingFields->setVisible(pairing);
-    showReason(m_addressReason, adb::addressRefusal(m_address->text()));
-    showReason(m_pairingAddressReason, adb::addressRefusal(m_pairingAddress->text(), adb::PortRule::Required));
-    showReason(m_connectAddressReason, adb::addressRefusal(m_connectAddress->text(), adb::PortRule::Required));
+    showReason(m_address, m_addressReason, adb::addressRefusal(m_address->text()));
+    showReason(m_pairingAddress, m_pairingAddressReason, adb::addressRefusal(m_pairingAddress->text(), adb::PortRule::Required));
+    showReason(m_connectAddress, m_connectAddressReason, adb::addressRefusal(m_connectAddress->text(), adb::PortRule::Required));
     m_connectButton->setEnabled(request().has_value());
 }
 
