@@ -488,6 +488,8 @@ private slots:
         QTest::newRow("not a port") << QStringList{"10.0.0.7:0", "10.0.0.7:65536", "10.0.0.7:05555", "10.0.0.7:+5", ":5555"} << "";
         QTest::newRow("not an address at all") << QStringList{"  ", "http://192.168.1.5", "192.168.1.5 5555", "-s", "'car.local'",
                                                               "car.local;reboot", "car.local/x"} << "";
+        // A line break inside would reach adb as part of the address.
+        QTest::newRow("line break inside") << QStringList{"192.168.1\n.50", "car\n.local", "[::1\n]", "192.168.1.50:5\n.5"} << "";
     }
     void networkAddress()
     {
@@ -511,6 +513,11 @@ private slots:
         QTest::newRow("refused") << "failed to connect to '127.0.0.1:1': Connection refused\n" << false << int(V::Failed);
         QTest::newRow("newer adb's refusal") << "unable to connect to 127.0.0.1:1: Connection refused\n" << false << int(V::Failed);
         QTest::newRow("ended by the limit") << "" << true << int(V::TimedOut);
+        QTest::newRow("adb 29, no route") << "failed to connect to '10.0.0.9:5555': No route to host\n" << false << int(V::Failed);
+        QTest::newRow("adb 29, unknown name") << "failed to resolve host: 'car.local': Name or service not known\n" << false
+                                              << int(V::Failed);
+        QTest::newRow("adb 34, refused") << "failed to connect to '192.168.1.50:5555': Connection refused\n" << false << int(V::Failed);
+        QTest::newRow("words inside another line") << "error: already connected to 127.0.0.1:5555\n" << false << int(V::Failed);
     }
     void connectVerdict()
     {
@@ -667,6 +674,141 @@ private slots:
         const QString log = adb::pairLogText(attempt, kPairAddress);
         QVERIFY2(!attempt.output.contains(kCode) && !log.contains(kCode), qPrintable(log));
         QVERIFY2(!attempt.output.contains("Enter pairing code"), qPrintable(attempt.output));
+    }
+
+    // What "already connected" comes to, by the listed state of that very address.
+    void alreadyConnected_data()
+    {
+        QTest::addColumn<QString>("devices");     // what "adb devices" printed
+        QTest::addColumn<int>("entry");
+        using L = adb::ListedConnection;
+        QTest::newRow("ready") << "A\tdevice\n" << int(L::Ready);
+        QTest::newRow("adb 29, waiting for Allow") << "A\tunauthorized\n" << int(L::WaitingForAllow);
+        QTest::newRow("adb 34, waiting for Allow") << "A\tauthorizing\n" << int(L::WaitingForAllow);
+        QTest::newRow("dropped link") << "S1\tdevice\nA\toffline\n" << int(L::Stale);
+        QTest::newRow("not listed, another one ready") << "S1\tdevice\n10.0.0.6:5555\tdevice\n" << int(L::Unusable);
+        QTest::newRow("same host, other port") << "10.0.0.5:5556\tdevice\n" << int(L::Unusable);
+        QTest::newRow("no permissions") << "A\tno permissions (missing udev rules?); see [https://x]\n" << int(L::Unusable);
+        QTest::newRow("other states") << "A\trecovery\n" << int(L::Unusable);
+        QTest::newRow("nothing listed") << "" << int(L::Unusable);
+    }
+    void alreadyConnected()
+    {
+        QFETCH(QString, devices);
+        devices.replace(QStringLiteral("A\t"), QStringLiteral("10.0.0.5:5555\t"));
+        QTEST(int(adb::listedConnection(adb::parseDeviceListing(kHeader + devices), "10.0.0.5:5555")), "entry");
+    }
+
+    // A failed connect is told in plain words, chosen by adb's words wherever they stand.
+    void failureInPlainWords_data()
+    {
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<QString>("meaning");   // a piece of the one explanation that fits
+        const QString refused = QStringLiteral("не принимает подключения на этом порту");
+        const QString unseen = QStringLiteral("Компьютер не видит этот адрес");
+        const QString noName = QStringLiteral("Такого имени в сети нет");
+        const QString other = QStringLiteral("что на автомобиле включена отладка по сети");
+        QTest::newRow("adb 29, refused") << "failed to connect to '192.168.1.50:5555': Connection refused\n" << refused;
+        QTest::newRow("adb 34, refused after a cold start")
+            << "* daemon not running; starting now at tcp:5037\n* daemon started successfully\n"
+               "failed to connect to '192.168.1.50:5555': Connection refused\n" << refused;
+        QTest::newRow("older wording, refused") << "unable to connect to 192.168.1.50:5555: Connection refused\n" << refused;
+        QTest::newRow("adb 29, no route") << "failed to connect to '10.0.0.9:5555': No route to host\n" << unseen;
+        QTest::newRow("adb 34, no network") << "failed to connect to '172.16.0.4:5555': Network is unreachable\n" << unseen;
+        QTest::newRow("host unreachable") << "failed to connect to '10.0.0.9:5555': Host is unreachable\n" << unseen;
+        QTest::newRow("adb 29 and 34, unknown name") << "failed to resolve host: 'car.local': Name or service not known\n" << noName;
+        QTest::newRow("no adb answer in 10 s") << "failed to connect to 192.168.1.50:5555\n" << other;
+        QTest::newRow("already connected, not usable") << "already connected to 192.168.1.50:5555\n" << other;
+        QTest::newRow("nothing said") << "" << other;
+        QTest::newRow("a name that looks like a reason") << "failed to resolve host: 'refused': Name or service not known\n" << noName;
+    }
+    void failureInPlainWords()
+    {
+        QFETCH(QString, said);
+        QFETCH(QString, meaning);
+        const QString explanation = adb::connectFailureExplanation(said);
+        QVERIFY2(explanation.contains(meaning), qPrintable(explanation));
+        // As the install failures are laid out: the header, the explanation, a blank line, adb's words.
+        const QString log = adb::connectLogText({adb::ConnectVerdict::Failed, said}, "192.168.1.50:5555");
+        const QString words = said.trimmed();
+        QCOMPARE(log, "Не удалось подключиться к 192.168.1.50:5555:\n" + explanation + (words.isEmpty() ? "" : "\n\n" + words));
+    }
+
+    // The adb commands each ending of a connect leads to: a failure never leaves its entry
+    // behind, a connection or a unit waiting for "Allow" is left alone, and a stale entry is
+    // dropped and connected afresh once, within the one limit.
+    void connectCommands_data()
+    {
+        QTest::addColumn<QString>("first");      // sh: the first "adb connect"
+        QTest::addColumn<QString>("again");      // sh: "adb connect" once "adb disconnect" ran
+        QTest::addColumn<QString>("devices");    // sh: "adb devices"
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<QString>("commands");   // their first words, in order
+        using V = adb::ConnectVerdict;
+        const QString connected = QStringLiteral("echo connected to 192.168.1.50:5555");
+        const QString already = QStringLiteral("echo already connected to 192.168.1.50:5555");
+        const QString asks = QStringLiteral("echo failed to authenticate to 192.168.1.50:5555");
+        const QString silent = QStringLiteral("exec sleep 10");
+        const auto listed = [](const char *state) {
+            return QStringLiteral("printf 'List of devices attached\\nS1\\tdevice\\n192.168.1.50:5555\\t%1\\n'").arg(QLatin1String(state));
+        };
+        QTest::newRow("connected") << connected << "" << "" << int(V::Connected) << "connect";
+        QTest::newRow("asks for Allow") << asks << "" << "" << int(V::NeedsAuthorization) << "connect";
+        QTest::newRow("already, ready") << already << "" << listed("device") << int(V::Connected) << "connect devices";
+        QTest::newRow("already, adb 29 waits for Allow") << already << "" << listed("unauthorized") << int(V::NeedsAuthorization)
+                                                          << "connect devices";
+        QTest::newRow("already, adb 34 waits for Allow") << already << "" << listed("authorizing") << int(V::NeedsAuthorization)
+                                                          << "connect devices";
+        QTest::newRow("stale, then connected") << already << connected << listed("offline") << int(V::Connected)
+                                               << "connect devices disconnect connect";
+        QTest::newRow("stale, then asks for Allow") << already << asks << listed("offline") << int(V::NeedsAuthorization)
+                                                    << "connect devices disconnect connect";
+        QTest::newRow("stale twice") << already << already << listed("offline") << int(V::Failed)
+                                     << "connect devices disconnect connect devices disconnect";
+        QTest::newRow("stale, then refused") << already << "echo \"failed to connect to '192.168.1.50:5555': Connection refused\""
+                                             << listed("offline") << int(V::Failed) << "connect devices disconnect connect disconnect";
+        QTest::newRow("already, not listed")
+            << already << "" << "printf 'List of devices attached\\n192.168.1.50:5556\\tdevice\\n'" << int(V::Failed)
+            << "connect devices disconnect";
+        QTest::newRow("already, no permissions") << already << "" << listed("no permissions") << int(V::Failed)
+                                                 << "connect devices disconnect";
+        QTest::newRow("already, listing hangs") << already << "" << silent << int(V::Failed) << "connect devices disconnect";
+        QTest::newRow("refused") << "echo \"failed to connect to '192.168.1.50:5555': Connection refused\"" << "" << ""
+                                 << int(V::Failed) << "connect disconnect";
+        QTest::newRow("silent host") << silent << "" << "" << int(V::TimedOut) << "connect disconnect";
+        // The second try gets what the first one left of the limit, not a limit of its own.
+        QTest::newRow("slow stale, then silent") << "sleep 1.2; " + already << silent << listed("offline") << int(V::TimedOut)
+                                                 << "connect devices disconnect connect disconnect";
+    }
+    void connectCommands()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, again);
+        QFETCH(QString, devices);
+        const QString address = QStringLiteral("192.168.1.50:5555");
+        FakeAdb adb;
+        adb.replyWithScript({"connect", address}, QStringLiteral("if [ -e \"$R/dropped\" ]; then %1; else %2; fi")
+                                                      .arg(again.isEmpty() ? QStringLiteral("exit 9") : again, first));
+        adb.replyWithScript({"disconnect", address}, QStringLiteral("touch \"$R/dropped\"; echo disconnected %1").arg(address));
+        if (!devices.isEmpty())
+            adb.replyWithScript({"devices"}, devices);
+        adb::Timing timing;
+        timing.scanCommandMs = 1000;
+        const int limitMs = 2000;
+        QElapsedTimer clock;
+        clock.start();
+        const adb::ConnectAttempt attempt = adb::connectNetworkUnit(adb.resourceDir(), address, timing, limitMs);
+        const qint64 tookMs = clock.elapsed();
+        QTEST(int(attempt.verdict), "verdict");
+        QFETCH(QString, commands);
+        QList<QStringList> expected;
+        for (const QString &command : commands.split(u' '))
+            expected << (command == QLatin1String("devices") ? QStringList{command} : QStringList{command, address});
+        QCOMPARE(adb.calls(), expected);
+        // Every command ran within its limit: the connects together, the rest each on its own.
+        QVERIFY2(tookMs < limitMs + 2 * timing.scanCommandMs, qPrintable(QString::number(tookMs)));
+        if (attempt.verdict == adb::ConnectVerdict::TimedOut)
+            QVERIFY2(tookMs < limitMs + 700, qPrintable(QString::number(tookMs)));
     }
 };
 

@@ -1,5 +1,6 @@
 #include "devicepanel.h"
 #include "logrules.h"
+#include "networkunit.h"
 #include "steprules.h"
 #include "textrules.h"
 
@@ -259,6 +260,60 @@ private slots:
         QVERIFY(!busy.installEnabled && !busy.popupEnabled && busy.progressRunning);
         const BusyLook idle = busyLook(false, 1);
         QVERIFY(idle.installEnabled && idle.popupEnabled && !idle.progressRunning);
+    }
+
+    // Why the Wi-Fi dialog refuses what is typed, live under the field; "" while it passes
+    // or is blank. "port" marks the fields of wireless debugging, where the port must be typed.
+    void addressRefusal_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("port");
+        QTest::addColumn<QString>("reason");
+        const QString commas = QStringLiteral("Используйте точки, а не запятые: ");
+        const QString shape = QStringLiteral("Адрес вида 192.168.1.50 или 192.168.1.50:5555");
+        const QString shapeWithPort = QStringLiteral("Адрес и порт вида 192.168.1.50:37123");
+        QTest::newRow("empty") << "" << false << "";
+        QTest::newRow("blanks only") << "  " << false << "";
+        QTest::newRow("passes") << "192.168.1.50" << false << "";
+        QTest::newRow("numeric pad's commas") << "192,168,1,50" << false << commas + "192.168.1.50";
+        QTest::newRow("commas, a port and blanks") << " 10,0,0,7:5556 " << false << commas + "10.0.0.7:5556";
+        QTest::newRow("comma fix fails the rule") << "192,168,1,256" << false << commas + "192.168.1.50";
+        QTest::newRow("comma for the colon") << "192,168,1,50,5555" << false << commas + "192.168.1.50";
+        QTest::newRow("typed halfway") << "192.168." << false << shape;
+        QTest::newRow("junk") << "http://car" << false << shape;
+        QTest::newRow("octal part") << "192.168.001.50" << false << shape;
+        QTest::newRow("port left out where required") << "192.168.1.50" << true << shapeWithPort;
+        QTest::newRow("port given where required") << "192.168.1.50:37123" << true << "";
+        QTest::newRow("commas where the port is required") << "192,168,1,50:37123" << true << commas + "192.168.1.50:37123";
+        QTest::newRow("comma fix without the port") << "192,168,1,50" << true << commas + "192.168.1.50:37123";
+    }
+    void addressRefusal()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, port);
+        QFETCH(QString, reason);
+        const adb::PortRule rule = port ? adb::PortRule::Required : adb::PortRule::DefaultsTo5555;
+        QCOMPARE(adb::addressRefusal(typed, rule), reason);
+        // A reason is given exactly when the rule refuses something typed.
+        QCOMPARE(reason.isEmpty(), typed.trimmed().isEmpty() || adb::normalisedAddress(typed, rule).has_value());
+    }
+
+    void pairingCode_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("six digits") << "012345" << true;
+        QTest::newRow("five") << "12345" << false;
+        QTest::newRow("seven") << "1234567" << false;
+        QTest::newRow("blank inside") << "123 456" << false;
+        QTest::newRow("trailing newline") << "123456\n" << false;
+        QTest::newRow("other digits") << QStringLiteral("١٢٣٤٥٦") << false;
+        QTest::newRow("empty") << "" << false;
+    }
+    void pairingCode()
+    {
+        QFETCH(QString, typed);
+        QTEST(adb::isPairingCode(typed), "valid");
     }
 };
 

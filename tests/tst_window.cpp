@@ -4,12 +4,16 @@
 
 #include "installerdriver.h"
 #include "installerwindow.h"
+#include "wifidialog.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
+#include <QLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -35,6 +39,22 @@ bool fits(const QWidget *widget, const QString &text, int flags)
     return needed.width() <= box.width() && needed.height() <= box.height();
 }
 
+// Every text the dialog shows now fits its frame, and says to a screen reader what it shows.
+void checkDialogTexts(WifiDialog &dialog)
+{
+    dialog.layout()->activate();
+    for (QLabel *label : dialog.findChildren<QLabel *>()) {
+        if (!label->isVisibleTo(&dialog))
+            continue;
+        QVERIFY2(!label->text().isEmpty(), qPrintable(label->objectName()));
+        QVERIFY2(fits(label, label->text(), Qt::TextWordWrap), qPrintable(label->objectName() + ": " + label->text()));
+    }
+    for (QAbstractButton *button : dialog.findChildren<QAbstractButton *>()) {
+        if (button->isVisibleTo(&dialog))
+            QCOMPARE(accessibleText(button), button->text());
+    }
+}
+
 } // namespace
 
 class WindowTest : public QObject
@@ -45,6 +65,10 @@ private slots:
     void invariantsHoldInEveryState_data();
     void invariantsHoldInEveryState();
     void logIsMonospacedAndShowsAnOutcomeFromItsStart();
+    void wifiDialogSaysWhyAndForgets();
+    void wifiDialogPairing_data();
+    void wifiDialogPairing();
+    void wifiDialogLearnsWhetherAdbPairs();
 };
 
 void WindowTest::invariantsHoldInEveryState_data()
@@ -171,6 +195,134 @@ void WindowTest::logIsMonospacedAndShowsAnOutcomeFromItsStart()
     QVERIFY(bar->maximum() > 0);
     QCOMPARE(bar->value(), 0);
     QVERIFY(log->cursorRect().top() >= 0 && log->cursorRect().top() < metrics.height());
+}
+
+// The reason follows every keystroke, and only an address that passes can be sent.
+void WindowTest::wifiDialogSaysWhyAndForgets()
+{
+    WifiDialog dialog;
+    QSignalSpy forgotten(&dialog, &WifiDialog::forgetRequested);
+    dialog.setRememberedAddress(QStringLiteral("192.168.1.50:5555"));
+    dialog.show();
+    auto *field = dialog.findChild<QLineEdit *>(QStringLiteral("wifiAddress"));
+    auto *reason = dialog.findChild<QLabel *>(QStringLiteral("wifiAddressReason"));
+    auto *forget = dialog.findChild<QPushButton *>(QStringLiteral("forgetAddress"));
+    auto *connectButton = dialog.findChild<QPushButton *>(QStringLiteral("connectButton"));
+    QCOMPARE(field->text(), QStringLiteral("192.168.1.50:5555"));
+    QVERIFY(forget->isVisible() && connectButton->isEnabled() && !reason->isVisible());
+    checkDialogTexts(dialog);
+
+    forget->click();
+    QCOMPARE(forgotten.size(), 1);
+    QVERIFY(field->text().isEmpty() && !forget->isVisible());
+    QVERIFY2(!reason->isVisible(), "nothing is said about an empty field");
+    QVERIFY(!connectButton->isEnabled());
+
+    QTest::keyClicks(field, QStringLiteral("192,168,1,50"));
+    QCOMPARE(reason->text(), QStringLiteral("Используйте точки, а не запятые: 192.168.1.50"));
+    QCOMPARE(accessibleText(field, QAccessible::Description), reason->text());
+    QVERIFY(reason->isVisible() && !connectButton->isEnabled());
+    checkDialogTexts(dialog);
+    QTest::keyClick(field, Qt::Key_Return);
+    QVERIFY2(dialog.isVisible() && dialog.result() == QDialog::Rejected, "Return sends nothing that is refused");
+
+    field->clear();
+    QTest::keyClicks(field, QStringLiteral("10.0.0.7"));
+    QVERIFY(!reason->isVisible() && connectButton->isEnabled());
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.request()->address, QStringLiteral("10.0.0.7:5555"));
+    QVERIFY(!dialog.request()->pairs());
+    QCOMPARE(forgotten.size(), 1);
+}
+
+// The three fields of pairing by code; the connect address starts as the pairing host.
+void WindowTest::wifiDialogPairing_data()
+{
+    QTest::addColumn<QString>("pairing");       // typed into "Адрес и порт для сопряжения"
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("connectKeys");   // typed after what the connect field holds
+    QTest::addColumn<QString>("connect");       // what the connect field then holds
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("all given") << "192.168.1.50:37123" << "123456" << "41235" << "192.168.1.50:41235" << true;
+    QTest::newRow("connect port left out") << "192.168.1.50:37123" << "123456" << "" << "192.168.1.50:" << false;
+    QTest::newRow("pairing port left out") << "192.168.1.50" << "123456" << "41235" << "192.168.1.50:41235" << false;
+    QTest::newRow("five digits") << "192.168.1.50:37123" << "12345" << "41235" << "192.168.1.50:41235" << false;
+    QTest::newRow("a letter in the code") << "192.168.1.50:37123" << "12a456" << "41235" << "192.168.1.50:41235" << false;
+    QTest::newRow("commas in the host") << "192,168,1,50:37123" << "123456" << "41235" << "192,168,1,50:41235" << false;
+    QTest::newRow("IPv6 host") << "[fe80::a:1]:37123" << "654321" << "41235" << "[fe80::a:1]:41235" << true;
+}
+
+void WindowTest::wifiDialogPairing()
+{
+    QFETCH(QString, pairing);
+    QFETCH(QString, code);
+    QFETCH(QString, connectKeys);
+    QFETCH(bool, accepted);
+    WifiDialog dialog;
+    dialog.setPairingSupport(PairingSupport::Available);
+    dialog.show();
+    dialog.findChild<QCheckBox *>(QStringLiteral("pairingWay"))->click();
+    QVERIFY(!dialog.findChild<QLineEdit *>(QStringLiteral("wifiAddress"))->isVisible());
+    auto *pairingField = dialog.findChild<QLineEdit *>(QStringLiteral("pairingAddress"));
+    auto *codeField = dialog.findChild<QLineEdit *>(QStringLiteral("pairingCode"));
+    auto *connectField = dialog.findChild<QLineEdit *>(QStringLiteral("connectAddress"));
+    QCOMPARE(pairingField->accessibleName(), QStringLiteral("Адрес и порт для сопряжения"));
+    QCOMPARE(codeField->accessibleName(), QStringLiteral("Код сопряжения"));
+    QCOMPARE(connectField->accessibleName(), QStringLiteral("Адрес и порт для подключения"));
+    QCOMPARE(dialog.focusWidget(), pairingField);
+    QTest::keyClicks(pairingField, pairing);
+    QTest::keyClicks(codeField, code);
+    QTest::keyClicks(connectField, connectKeys);
+    QTEST(connectField->text(), "connect");
+    checkDialogTexts(dialog);
+    QTest::keyClick(codeField, Qt::Key_Return);
+    QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
+    QCOMPARE(dialog.findChild<QPushButton *>(QStringLiteral("connectButton"))->isEnabled(), accepted);
+    if (!accepted) {
+        QVERIFY(!dialog.request());
+        return;
+    }
+    const WifiRequest request = *dialog.request();
+    QVERIFY(request.pairs());
+    QCOMPARE(request.pairingAddress, adb::normalisedAddress(pairing).value());
+    QCOMPARE(request.pairingCode, code);
+    QTEST(request.address, "connect");
+
+    // An address the person typed for the connect is theirs: the pairing host no longer fills it.
+    connectField->selectAll();
+    QTest::keyClicks(connectField, QStringLiteral("10.0.0.9:40000"));
+    QTest::keyClicks(pairingField, QStringLiteral("9"));
+    QCOMPARE(connectField->text(), QStringLiteral("10.0.0.9:40000"));
+}
+
+// Whether adb pairs is learnt while the dialog is open; until then, or when it can't, the
+// way is there but can't be chosen, and only "can't" says why.
+void WindowTest::wifiDialogLearnsWhetherAdbPairs()
+{
+    WifiDialog dialog;
+    dialog.show();
+    auto *way = dialog.findChild<QCheckBox *>(QStringLiteral("pairingWay"));
+    auto *why = dialog.findChild<QLabel *>(QStringLiteral("pairingUnavailable"));
+    QCOMPARE(way->accessibleName(), QStringLiteral("Сопряжение по коду (Android 11 и новее)"));
+    QVERIFY(way->isVisible() && !way->isEnabled() && !why->isVisible());
+
+    dialog.setPairingSupport(PairingSupport::Unavailable);
+    QVERIFY(way->isVisible() && !way->isEnabled() && why->isVisible());
+    QCOMPARE(why->text().split(u'\n'),
+             (QStringList{"Для сопряжения по коду нужен adb 30 или новее.",
+                          "В Debian 12 установите пакет adb из bookworm-backports (в Debian 13 подходящий уже есть) и "
+                          "перезапустите установщик."}));
+    checkDialogTexts(dialog);
+
+    dialog.setPairingSupport(PairingSupport::Available);
+    QVERIFY(way->isEnabled() && !why->isVisible());
+    way->click();
+    QVERIFY(dialog.findChild<QWidget *>(QStringLiteral("pairingFields"))->isVisible());
+    checkDialogTexts(dialog);
+    // Should the answer turn, the plain way comes back rather than fields that can't be sent.
+    dialog.setPairingSupport(PairingSupport::Unavailable);
+    QVERIFY(!way->isChecked() && dialog.findChild<QLineEdit *>(QStringLiteral("wifiAddress"))->isVisible());
 }
 
 QTEST_MAIN(WindowTest)

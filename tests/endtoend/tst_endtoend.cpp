@@ -11,6 +11,7 @@
 #include "devicewatcher.h"
 #include "expecteddigest.h"
 #include "installerdriver.h"
+#include "networkunit.h"
 #include "simharness.h"
 #include "syncservice.h"
 #include "windowtexts.h"
@@ -53,6 +54,7 @@ private slots:
     void followsTheCable();
     void wifi_data();
     void wifi();
+    void connectorThroughRealAdb();
     void simCodecs_data();
     void simCodecs();
     void simThroughRealAdb_data();
@@ -302,6 +304,44 @@ void TestEndToEnd::wifi()
     QVERIFY(adb.runAdb({"disconnect", address}).output.startsWith("disconnected"));
     driver = launched();
     QTRY_VERIFY_WITH_TIMEOUT(shown(), 15000);
+}
+
+// What the real adb answers a second connect: "already connected" whatever the entry's state,
+// so the connector must read the listing. A car still asking for "Allow" is kept; one whose
+// link dropped is cleared and tried afresh, and nothing of it is left behind.
+void TestEndToEnd::connectorThroughRealAdb()
+{
+    AdbServerSandbox adb;
+    QTemporaryDir resources;
+    QVERIFY(QFile::link(ZORVIK_REAL_ADB, resources.filePath("adb")));
+    const auto listed = [&](const QString &serial) {
+        for (const QString &line : adb.runAdb({"devices"}).output.split(u'\n'))
+            if (line.startsWith(serial + u'\t'))
+                return line.section(u'\t', 1);
+        return QString();
+    };
+    const auto connect = [&](const QString &serial) {
+        return adb::connectNetworkUnit(resources.path(), serial, adb::Timing{}, 5000);
+    };
+    using V = adb::ConnectVerdict;
+    QString serial;
+    {
+        SimulatedUnit car(QJsonObject{{"unauthorized", true}});
+        serial = car.serial();
+        for (int attempt = 1; attempt <= 2; ++attempt) {
+            const adb::ConnectAttempt asked = connect(serial);
+            QVERIFY2(asked.verdict == V::NeedsAuthorization, qPrintable(asked.output));
+            QCOMPARE(listed(serial), QStringLiteral("unauthorized"));
+        }
+        QVERIFY(car.allow());
+        QTRY_COMPARE_WITH_TIMEOUT(listed(serial), QStringLiteral("device"), 10000);
+        QCOMPARE(int(connect(serial).verdict), int(V::Connected));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(listed(serial), QStringLiteral("offline"), 10000);
+    const adb::ConnectAttempt dropped = connect(serial);
+    QVERIFY2(dropped.verdict == V::Failed && dropped.output.contains("Connection refused"), qPrintable(dropped.output));
+    QVERIFY(adb::connectLogText(dropped, serial).contains("Автомобиль не принимает подключения на этом порту."));
+    QCOMPARE(listed(serial), QString());
 }
 
 void TestEndToEnd::simCodecs_data()
