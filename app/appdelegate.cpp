@@ -125,6 +125,8 @@ void AppDelegate::makeWorkers()
     connect(m_scans, &ScanScheduler::scanFinished, this, &AppDelegate::refreshCompletion);
     connect(m_scans, &ScanScheduler::listingSeen, this, &AppDelegate::listingSeen);
     m_connector = new NetworkConnector(resourceDir(), m_timing, this);
+    connect(m_connector, &NetworkConnector::pairingStarted, this, &AppDelegate::pairingStarted);
+    connect(m_connector, &NetworkConnector::pairingFailed, this, &AppDelegate::pairingFailed);
     connect(m_connector, &NetworkConnector::attemptStarted, this, &AppDelegate::connectStarted);
     connect(m_connector, &NetworkConnector::attemptEnded, this, &AppDelegate::connectEnded);
 }
@@ -187,9 +189,30 @@ void AppDelegate::wifiClicked()
 {
     if (m_phase == Phase::Installing || m_connector->personConnecting())
         return;
-    const std::optional<QString> address = askNetworkAddress(window.get(), rememberedAddress().value_or(QString()));
-    if (address && m_phase != Phase::Installing)
-        m_connector->connectAsked(*address);
+    WifiDialog dialog(window.get());
+    if (const std::optional<QString> address = rememberedAddress())
+        dialog.setRememberedAddress(*address);
+    dialog.setPairingSupport(m_connector->pairingSupport());
+    connect(m_connector, &NetworkConnector::pairingSupportKnown, &dialog, &WifiDialog::setPairingSupport);
+    connect(&dialog, &WifiDialog::forgetRequested, this, [] { forgetAddress(); });
+    m_connector->learnPairingSupport();
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const std::optional<WifiRequest> request = dialog.request();
+    if (request && m_phase != Phase::Installing)
+        m_connector->connectAsked(*request);
+}
+
+void AppDelegate::pairingStarted(const QString &pairAddress)
+{
+    showLog(QStringLiteral("Сопряжение с %1…").arg(pairAddress), LogKind::ConnectProgress, LogWriter::PersonAction);
+    updateBusy();
+}
+
+void AppDelegate::pairingFailed(const QString &pairAddress, const adb::PairAttempt &attempt)
+{
+    showLog(adb::pairLogText(attempt, pairAddress), LogKind::Outcome, LogWriter::PersonAction);
+    updateBusy();
 }
 
 void AppDelegate::connectStarted(const QString &address)
@@ -207,7 +230,7 @@ void AppDelegate::connectEnded(const QString &address, bool quietly, const adb::
     if (quietly)
         return;
     if (attempt.verdict == adb::ConnectVerdict::Connected) {
-        showLog(QStringLiteral("Подключено: %1.").arg(address), LogKind::ConnectProgress, LogWriter::PersonAction);
+        showLog(adb::connectedText(address), LogKind::ConnectProgress, LogWriter::PersonAction);
         return;
     }
     // Waiting for "Allow" is what the scans will say too, until the person taps it.
@@ -297,7 +320,8 @@ void AppDelegate::refreshCompletion(ScanKind kind, const adb::ScanResult &scan)
     const std::optional<qsizetype> shownIndex = selectedIndex();
     const QString shownSerial = reached ? *reached : shownIndex ? devices.at(*shownIndex).serial() : QString();
     devices = scan.ready;
-    const ScanView view = scanView(scan, runsFromPackage(QCoreApplication::applicationDirPath()));
+    const ScanView view =
+        scanView(scan, runsFromPackage(QCoreApplication::applicationDirPath()), m_connector->addressesInFlight());
     devicePopup->clear();
     // While an install runs, and after one succeeded, the steps tell about the install.
     if (m_phase == Phase::Idle)

@@ -27,6 +27,7 @@ class QWidget;
 
 namespace adb {
 struct ConnectAttempt;
+struct PairAttempt;
 }
 namespace install {
 struct InstallOutcome;
@@ -101,6 +102,8 @@ private:
     void askedScanStarted();
     void refreshCompletion(ScanKind kind, const adb::ScanResult &scan);
     void listingSeen(const DeviceList &listing);
+    void pairingStarted(const QString &pairAddress);
+    void pairingFailed(const QString &pairAddress, const adb::PairAttempt &attempt);
     void connectStarted(const QString &address);
     void connectEnded(const QString &address, bool quietly, const adb::ConnectAttempt &attempt);
     void finishInstall(const install::InstallOutcome &outcome, const DeviceInfo &device);

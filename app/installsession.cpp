@@ -39,7 +39,8 @@ void InstallSession::start(const QString &resourceDir)
     m_longInstall.start(m_timing.longInstallHint);
     install::startInstall(
         this, resourceDir, m_device,
-        [this](const install::InstallResults &results, const DeviceInfo &) { resultsArrived(results); }, m_stop);
+        [this](const install::InstallResults &results, const DeviceInfo &) { resultsArrived(results); }, m_stop,
+        m_timing);
 }
 
 void InstallSession::listingSeen(const DeviceList &listing)

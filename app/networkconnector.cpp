@@ -37,14 +37,56 @@ NetworkConnector::NetworkConnector(QString resourceDir, const adb::Timing &timin
 {
 }
 
-void NetworkConnector::connectAsked(const QString &address)
+void NetworkConnector::connectAsked(const WifiRequest &request)
 {
     if (personConnecting())
         return;
-    m_asked = address;
+    m_asked = request;
     // Two "adb connect" at once would race over the same entry in adb's list.
     if (m_quiet.isEmpty())
-        run(address, false);
+        runAsked();
+}
+
+void NetworkConnector::runAsked()
+{
+    if (!m_asked->pairs()) {
+        run(m_asked->address, false);
+        return;
+    }
+    m_askedRunning = true;
+    emit pairingStarted(m_asked->pairingAddress);
+    runInBackground(
+        this,
+        [dir = m_resourceDir, address = m_asked->pairingAddress, code = m_asked->pairingCode, timing = m_timing] {
+            return adb::pairNetworkUnit(dir, address, code, timing);
+        },
+        [this](const adb::PairAttempt &attempt) { paired(attempt); });
+}
+
+void NetworkConnector::paired(const adb::PairAttempt &attempt)
+{
+    if (attempt.verdict == adb::PairVerdict::Paired) {
+        run(m_asked->address, false);
+        return;
+    }
+    const QString pairAddress = m_asked->pairingAddress;
+    m_asked.reset();
+    m_askedRunning = false;
+    emit pairingFailed(pairAddress, attempt);
+}
+
+void NetworkConnector::learnPairingSupport()
+{
+    if (m_pairingSupport != PairingSupport::Unknown || m_learningPairing)
+        return;
+    m_learningPairing = true;
+    runInBackground(
+        this, [dir = m_resourceDir, timing = m_timing] { return adb::adbCanPair(dir, timing); },
+        [this](bool can) {
+            m_learningPairing = false;
+            m_pairingSupport = can ? PairingSupport::Available : PairingSupport::Unavailable;
+            emit pairingSupportKnown(m_pairingSupport);
+        });
 }
 
 void NetworkConnector::tryQuietly(const QString &address)
@@ -58,7 +100,7 @@ QStringList NetworkConnector::addressesInFlight() const
 {
     QStringList addresses;
     if (m_askedRunning)
-        addresses << m_asked;
+        addresses << m_asked->address;
     if (!m_quiet.isEmpty())
         addresses << m_quiet;
     return addresses;
@@ -85,7 +127,10 @@ void NetworkConnector::run(const QString &address, bool quietly)
     }
     const int limit = quietly ? m_timing.quietConnectMs : m_timing.connectMs;
     runInBackground(
-        this, [dir = m_resourceDir, address, limit] { return adb::connectNetworkUnit(dir, address, limit); },
+        this,
+        [dir = m_resourceDir, address, timing = m_timing, limit] {
+            return adb::connectNetworkUnit(dir, address, timing, limit);
+        },
         [this, address, quietly](const adb::ConnectAttempt &attempt) { ended(address, quietly, attempt); });
 }
 
@@ -94,7 +139,7 @@ void NetworkConnector::ended(const QString &address, bool quietly, const adb::Co
     if (quietly) {
         m_quiet.clear();
     } else {
-        m_asked.clear();
+        m_asked.reset();
         m_askedRunning = false;
     }
     if (attempt.verdict == adb::ConnectVerdict::Connected) {
@@ -106,6 +151,6 @@ void NetworkConnector::ended(const QString &address, bool quietly, const adb::Co
     }
     emit attemptEnded(address, quietly, attempt);
     // The person's attempt waited for this one.
-    if (quietly && !m_asked.isEmpty())
-        run(m_asked, false);
+    if (quietly && m_asked)
+        runAsked();
 }

@@ -58,7 +58,7 @@ void ScanScheduler::start(ScanKind kind, std::function<void()> serverStarted)
     else
         emit askedScanStarted();
     adb::startScan(
-        this, m_resourceDir, [this](const adb::ScanResult &scan) { finished(scan); },
+        this, m_resourceDir, m_timing, [this](const adb::ScanResult &scan) { finished(scan); },
         std::move(serverStarted));
 }
 
@@ -90,7 +90,7 @@ void ScanScheduler::startWatcher()
 {
     if (!m_watchDevices || m_watcher)
         return;
-    m_watcher = new adb::DeviceWatcher(m_resourceDir, this);
+    m_watcher = new adb::DeviceWatcher(m_resourceDir, this, m_timing);
     m_watcher->setInstalling(m_installing);
     connect(m_watcher, &adb::DeviceWatcher::listingSeen, this, &ScanScheduler::watcherSaw);
     m_watcher->start();

@@ -4,6 +4,7 @@
 
 #include "installerdriver.h"
 #include "installerwindow.h"
+#include "networkunit.h"
 #include "wifidialog.h"
 
 #include <QAccessible>

@@ -55,7 +55,7 @@ void TestSoak::manyScansLeakNothing()
     const int scans = std::max(20, qEnvironmentVariableIsSet("ZORVIK_SOAK_SCANS")
                                        ? qEnvironmentVariableIntValue("ZORVIK_SOAK_SCANS") : 200);
     const int warmUp = std::min(50, scans / 10);
-    InstallerDriver driver(true, std::nullopt, {QString(), std::nullopt, watching});
+    InstallerDriver driver(true, std::nullopt, {QString(), std::nullopt, watching, {}});
     driver.launchWithOneUnit();
 
     QSignalSpy done(driver.app.get(), &AppDelegate::refreshCompleted);

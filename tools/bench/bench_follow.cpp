@@ -74,7 +74,7 @@ int launchChild(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     const QStringList given = qEnvironmentVariable(kLaunchChild).split(u'\n');
-    AppDelegate app(AppDelegate::TestSetup{given.value(0), std::nullopt, /*watchDevices*/ true});
+    AppDelegate app(AppDelegate::TestSetup{given.value(0), std::nullopt, /*watchDevices*/ true, {}});
     QObject::connect(&app, &AppDelegate::refreshCompleted, [&] {
         if (shows(app, given.value(1))) {
             std::printf("%lld\n", static_cast<long long>(bench::monotonicNs()));
@@ -149,7 +149,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    AppDelegate app(AppDelegate::TestSetup{dir.path(), std::nullopt, /*watchDevices*/ true});
+    AppDelegate app(AppDelegate::TestSetup{dir.path(), std::nullopt, /*watchDevices*/ true, {}});
     std::int64_t filledAt = 0;
     QObject::connect(&app, &AppDelegate::refreshCompleted, [&] {
         if (filledAt == 0 && shows(app, serial))

@@ -42,7 +42,7 @@ int main(int argc, char *argv[])
     }
     bench::warmPageCache(apk);
 
-    AppDelegate app(AppDelegate::TestSetup{dir.path(), std::nullopt});
+    AppDelegate app(AppDelegate::TestSetup{dir.path(), std::nullopt, false, {}});
     QEventLoop loop;
     QObject::connect(&app, &AppDelegate::refreshCompleted, &loop, &QEventLoop::quit);
     // Also timed: building and showing the window and queueing the scan, the part of

@@ -75,7 +75,7 @@ int main(int argc, char *argv[])
         const QList<QStringList> commands = bench::scanCommands(serials);
         const QString adb = adb::adbPath(dir.path());
 
-        AppDelegate app(AppDelegate::TestSetup{dir.path(), std::nullopt});
+        AppDelegate app(AppDelegate::TestSetup{dir.path(), std::nullopt, false, {}});
         {
             // The first scan also builds the window; it is not part of what is measured.
             QEventLoop loop;
