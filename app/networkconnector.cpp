@@ -42,6 +42,11 @@ void NetworkConnector::connectAsked(const WifiRequest &request)
     if (personConnecting())
         return;
     m_asked = request;
+    // Told at once, so that the person sees their request taken while it waits.
+    if (request.pairs())
+        emit pairingStarted(request.pairingAddress);
+    else
+        emit attemptStarted(request.address);
     // Two "adb connect" at once would race over the same entry in adb's list.
     if (m_quiet.isEmpty())
         runAsked();
@@ -54,7 +59,6 @@ void NetworkConnector::runAsked()
         return;
     }
     m_askedRunning = true;
-    emit pairingStarted(m_asked->pairingAddress);
     runInBackground(
         this,
         [dir = m_resourceDir, address = m_asked->pairingAddress, code = m_asked->pairingCode, timing = m_timing] {
@@ -66,6 +70,7 @@ void NetworkConnector::runAsked()
 void NetworkConnector::paired(const adb::PairAttempt &attempt)
 {
     if (attempt.verdict == adb::PairVerdict::Paired) {
+        emit attemptStarted(m_asked->address);
         run(m_asked->address, false);
         return;
     }
@@ -123,7 +128,6 @@ void NetworkConnector::run(const QString &address, bool quietly)
         m_quiet = address;
     } else {
         m_askedRunning = true;
-        emit attemptStarted(address);
     }
     const int limit = quietly ? m_timing.quietConnectMs : m_timing.connectMs;
     runInBackground(

@@ -528,6 +528,36 @@ private slots:
         QVERIFY(driver.installButton()->isEnabled());
     }
 
+    // The launch's quiet try of the remembered address: the Wi-Fi link stays usable, the entry
+    // adb lists meanwhile tells nothing yet, and a connect the person asks for waits for it.
+    void quietTryAtLaunch()
+    {
+        AppDelegate::TestSetup setup;
+        setup.timing.quietConnectMs = 1000;
+        InstallerDriver driver(true, std::nullopt, setup);
+        const QString address = "192.168.1.50:5555";
+        QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").setValue("wifi/lastAddress", address);
+        driver.adb.setListing(kHeader + address + "\toffline\n");
+        driver.adb.replyWithScript({"connect", address}, "if mkdir \"$R/tried\" 2>/dev/null; then exec sleep 30; fi\n"
+                                                         "printf 'connected to 192.168.1.50:5555\\n'");
+        driver.launch();
+        QCOMPARE(driver.adb.calls().count(QStringList{"connect", address}), 1);
+        QCOMPARE(driver.badge(), "●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ");
+        QVERIFY(driver.child<QPushButton>("wifiButton")->isEnabled());
+
+        driver.adb.setListing(kHeader + address + "\tdevice\n");
+        driver.adb.addDevice({address});
+        QVERIFY(driver.connectByWifi(address));
+        QCOMPARE(driver.log(), "Подключаемся к " + address + "…");
+        QVERIFY(driver.progressRunning());
+        QCOMPARE(driver.adb.calls().count(QStringList{"connect", address}), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(driver.popup()->currentText().endsWith(address), 10000);
+        const QList<QStringList> calls = driver.adb.calls();
+        QCOMPARE(calls.count(QStringList{"connect", address}), 2);
+        // The try was ended by its limit and its entry dropped before the person's connect ran.
+        QVERIFY(calls.indexOf(QStringList{"disconnect", address}) < calls.lastIndexOf(QStringList{"connect", address}));
+    }
+
     // Nothing that fails the address rule reaches adb: not typed, not remembered.
     void refusedAddressesNeverReachAdb()
     {
