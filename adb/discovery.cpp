@@ -105,11 +105,6 @@ ScanResult scanDevices(const QString &resourceDir, const Timing &timing, const s
     return result;
 }
 
-ScanResult scanDevices(const QString &resourceDir, const std::function<void()> &serverStarted)
-{
-    return scanDevices(resourceDir, Timing{}, serverStarted);
-}
-
 void startScan(QObject *context, const QString &resourceDir, const Timing &timing,
                std::function<void(const ScanResult &)> completion,
                std::function<void()> serverStarted)
@@ -126,13 +121,6 @@ void startScan(QObject *context, const QString &resourceDir, const Timing &timin
     };
     runInBackground(context, [resourceDir, timing, announce] { return scanDevices(resourceDir, timing, announce); },
                     std::move(completion));
-}
-
-void startScan(QObject *context, const QString &resourceDir,
-               std::function<void(const ScanResult &)> completion,
-               std::function<void()> serverStarted)
-{
-    startScan(context, resourceDir, Timing{}, std::move(completion), std::move(serverStarted));
 }
 
 } // namespace adb

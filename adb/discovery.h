@@ -60,18 +60,11 @@ struct ScanResult
 // soon as "start-server" has returned.
 [[nodiscard]] ScanResult scanDevices(const QString &resourceDir, const Timing &timing,
                                      const std::function<void()> &serverStarted = {});
-// The same with the shipped limits.
-[[nodiscard]] ScanResult scanDevices(const QString &resourceDir,
-                                     const std::function<void()> &serverStarted = {});
 
 // Runs scanDevices on a background thread and queues `completion` onto the thread of
 // `context` with the whole result in one call; `serverStarted`, if given, is queued there
 // too, as soon as adb's server runs.
 void startScan(QObject *context, const QString &resourceDir, const Timing &timing,
-               std::function<void(const ScanResult &)> completion,
-               std::function<void()> serverStarted = {});
-// The same with the shipped limits.
-void startScan(QObject *context, const QString &resourceDir,
                std::function<void(const ScanResult &)> completion,
                std::function<void()> serverStarted = {});
 

@@ -185,10 +185,6 @@ ConnectAttempt connectNetworkUnit(const QString &resourceDir, const QString &add
     return attempt;
 }
 
-ConnectAttempt connectNetworkUnit(const QString &resourceDir, const QString &address, int connectLimitMs)
-{
-    return connectNetworkUnit(resourceDir, address, Timing{}, connectLimitMs);
-}
 
 QString networkAuthorizationText()
 {

@@ -76,13 +76,7 @@ struct ConnectAttempt
 [[nodiscard]] ConnectAttempt connectNetworkUnit(const QString &resourceDir, const QString &address,
                                                 const Timing &timing, int connectLimitMs);
 
-// The same with the shipped timing.
-[[nodiscard]] ConnectAttempt connectNetworkUnit(const QString &resourceDir, const QString &address,
-                                                int connectLimitMs);
 
-// How long an attempt may take before adb is ended: a host that never answers TCP would
-// keep adb waiting for the system's connect timeout, about two minutes.
-inline constexpr int kConnectLimitMs = Timing{}.connectMs;
 
 // What to do when a unit reached over Wi-Fi waits for the person's "Allow": there is no
 // cable to plug in, and the unit shows its question on its own screen.

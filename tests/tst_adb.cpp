@@ -192,7 +192,7 @@ private slots:
         }
         QObject context;
         QList<DeviceList> lists;    // ready and listed, as the completion got them on this thread
-        adb::startScan(&context, adb.resourceDir(), [&](const adb::ScanResult &scan) {
+        adb::startScan(&context, adb.resourceDir(), adb::Timing{}, [&](const adb::ScanResult &scan) {
             if (QThread::currentThread() == context.thread())
                 lists = {scan.ready, scan.listed};
         });

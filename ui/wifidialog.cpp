@@ -238,12 +238,3 @@ void WifiDialog::refresh()
     m_connectButton->setEnabled(request().has_value());
 }
 
-std::optional<QString> askNetworkAddress(QWidget *parent, const QString &prefilled)
-{
-    WifiDialog dialog(parent);
-    dialog.setAddressText(prefilled);
-    if (dialog.exec() != QDialog::Accepted)
-        return std::nullopt;
-    const std::optional<WifiRequest> request = dialog.request();
-    return request ? std::optional(request->address) : std::nullopt;
-}

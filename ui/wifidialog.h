@@ -74,7 +74,3 @@ private:
     // Once the person types a connect address of their own, the pairing host no longer fills it.
     bool m_connectAddressTyped = false;
 };
-
-// The plain connect alone, for a caller that neither pairs nor forgets: the normalised
-// HOST:PORT, or nothing when the person cancels.
-[[nodiscard]] std::optional<QString> askNetworkAddress(QWidget *parent, const QString &prefilled);
