@@ -23,6 +23,10 @@ public:
     // The person taps "Allow" on the unit's screen: every host waiting is let in.
     void allowDebugging();
 
+    // A host paired by code: from now on its key is let in without "Allow". Takes the public
+    // key as adb writes it, in adbkey.pub or in its AUTH packet.
+    void pairHost(const QByteArray &publicKey);
+
 signals:
     void debuggingAllowed();
 

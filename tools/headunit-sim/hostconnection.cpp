@@ -98,6 +98,8 @@ void HostConnection::handleConnect(const adbwire::Packet &packet)
 // keys it sends its public key, shows the unit as "unauthorized" and waits for the person.
 // Signatures are not checked: after "Allow" any is taken, as "always allow" lets a known
 // key in. The unit may be allowed before the key arrives; then the key is let in at once.
+// A host that paired by code is let in when its public key arrives: as signatures are not
+// checked, taking one would let in any host.
 void HostConnection::handleAuth(const adbwire::Packet &packet)
 {
     if (!m_context.profile.unauthorized || m_online)
@@ -108,6 +110,8 @@ void HostConnection::handleAuth(const adbwire::Packet &packet)
         goOnline();
     else if (packet.arg0 == adbwire::AuthSignature)
         sendAuthToken();
+    else if (m_context.state.pairedHostKeys.contains(hostKeyPart(packet.payload)))
+        goOnline();
     else
         m_keyOffered = true;
 }
