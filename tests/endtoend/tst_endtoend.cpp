@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
@@ -57,6 +58,7 @@ private slots:
     void simCodecs();
     void simThroughRealAdb_data();
     void simThroughRealAdb();
+    void pairByCodeThroughRealAdb();
 };
 
 void TestEndToEnd::roads_data()
@@ -381,6 +383,57 @@ void TestEndToEnd::simThroughRealAdb()
     const AdbResult answer = adb.runAdb(QStringList{"-s", unit.serial()} + arguments);
     QVERIFY2(answer.output.endsWith(tail), qPrintable(answer.output.left(200)));
     QCOMPARE(answer.exitCode, 0);
+}
+
+// Android 11+ wireless debugging: `adb pair` with the code on the unit's pairing screen, then
+// `adb connect` to its debugging port. The unit asks for "Allow", yet a host that paired is let
+// in without it. Needs adb 30 or newer, which only some systems carry (scripts/fetch-newer-adb.sh).
+void TestEndToEnd::pairByCodeThroughRealAdb()
+{
+    const QString pairAdb = QStringLiteral(ZORVIK_PAIR_ADB_PATH);
+    QProcess version;
+    version.start(pairAdb.isEmpty() ? QStringLiteral("/nonexistent") : pairAdb, {"version"});
+    version.waitForFinished(10000);
+    const QString says = QString::fromUtf8(version.readAllStandardOutput());
+    const int major = says.section(QStringLiteral("\nVersion "), 1).section(u'.', 0, 0).toInt();
+    QString missing;
+    if (!HEADUNIT_SIM_CAN_PAIR)
+        missing = QStringLiteral("headunit-sim was built without BoringSSL (android-libboringssl-dev)");
+    else if (major < 30)
+        missing = QStringLiteral("no adb 30 or newer (%1 says \"%2\"); run scripts/fetch-newer-adb.sh BUILD_DIR/newer-adb "
+                                 "or set ZORVIK_PAIR_ADB, and configure again")
+                      .arg(pairAdb.isEmpty() ? QStringLiteral("ZORVIK_PAIR_ADB, empty,") : pairAdb,
+                           says.section(u'\n', 1, 1));
+    if (!missing.isEmpty() && qgetenv("CI") == "true")
+        QFAIL(qPrintable("pairing by code untested: " + missing));
+    if (!missing.isEmpty())
+        QSKIP(qPrintable("pairing by code untested: " + missing));
+
+    // adb keeps its key and the hosts it paired with under HOME.
+    QTemporaryDir home;
+    AdbServerSandbox adb(pairAdb, home.path());
+    SimulatedUnit unit(QJsonObject{{"unauthorized", true}}, QStringLiteral("482915"));
+    const QString listed = unit.serial() + "\tdevice";
+    const auto pair = [&](const QByteArray &code) { return adb.runAdb({"pair", unit.pairAddress()}, code + '\n'); };
+
+    // adb 34 sends the unit's refusal to its own client as if it were an answer and fails to
+    // read it: a wrong code reads as a protocol fault, like a port where nobody pairs.
+    const AdbResult wrong = pair("482916");
+    QCOMPARE(wrong.output, "Enter pairing code: error: protocol fault (couldn't read status message): Success\n");
+    QCOMPARE(wrong.exitCode, 1);
+    // The wrong code let nothing in: the unit still asks.
+    QVERIFY(adb.runAdb({"connect", unit.serial()}).output.startsWith("failed to authenticate to " + unit.serial()));
+    QTRY_VERIFY_WITH_TIMEOUT(adb.runAdb({"devices"}).output.contains(unit.serial() + "\tunauthorized"), 10000);
+    QVERIFY(adb.runAdb({"disconnect", unit.serial()}).output.startsWith("disconnected"));
+
+    // The screen stays open for another try.
+    const AdbResult right = pair("482915");
+    QVERIFY2(right.output.startsWith("Enter pairing code: Successfully paired to " + unit.pairAddress() + " [guid="),
+             qPrintable(right.output));
+    QCOMPARE(right.exitCode, 0);
+    (void)adb.runAdb({"connect", unit.serial()});
+    QTRY_VERIFY_WITH_TIMEOUT(adb.runAdb({"devices"}).output.contains(listed), 10000);
+    QCOMPARE(adb.runAdb({"-s", unit.serial(), "shell", "getprop", "ro.product.model"}).output, "Li Auto HU 8155\n");
 }
 
 QTEST_MAIN(TestEndToEnd)
