@@ -400,10 +400,10 @@ void TestEndToEnd::pairByCodeThroughRealAdb()
     if (!HEADUNIT_SIM_CAN_PAIR)
         missing = QStringLiteral("headunit-sim was built without BoringSSL (android-libboringssl-dev)");
     else if (major < 30)
-        missing = QStringLiteral("no adb 30 or newer (%1 says \"%2\"); run scripts/fetch-newer-adb.sh BUILD_DIR/newer-adb "
-                                 "or set ZORVIK_PAIR_ADB, and configure again")
-                      .arg(pairAdb.isEmpty() ? QStringLiteral("ZORVIK_PAIR_ADB, empty,") : pairAdb,
-                           says.section(u'\n', 1, 1));
+        missing = (pairAdb.isEmpty() ? QStringLiteral("no adb 30 or newer was found when this was configured")
+                                     : QStringLiteral("%1 is not adb 30 or newer (it says \"%2\")")
+                                           .arg(pairAdb, says.section(u'\n', 1, 1)))
+                  + "; run scripts/fetch-newer-adb.sh BUILD_DIR/newer-adb or set ZORVIK_PAIR_ADB, and configure again";
     if (!missing.isEmpty() && qgetenv("CI") == "true")
         QFAIL(qPrintable("pairing by code untested: " + missing));
     if (!missing.isEmpty())
