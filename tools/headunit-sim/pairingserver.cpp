@@ -15,6 +15,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -282,6 +284,13 @@ bool PairingServer::listen(QString *error)
 
 void PairingServer::serve()
 {
+    // A host that hangs up while the unit writes must not end the unit by SIGPIPE; the
+    // signals the unit answers (SIGTERM, SIGINT, SIGUSR1) are the main thread's to take.
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (const int signal : {SIGPIPE, SIGTERM, SIGINT, SIGUSR1})
+        sigaddset(&blocked, signal);
+    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
     for (;;) {
         pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_wakeFds[0], POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
