@@ -23,6 +23,8 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <optional>
+
 namespace {
 
 // What the unit was asked after the scan's read-only probes, as "program: outcome"
@@ -409,12 +411,16 @@ void TestEndToEnd::pairByCodeThroughRealAdb()
     if (!missing.isEmpty())
         QSKIP(qPrintable("pairing by code untested: " + missing));
 
-    // adb keeps its key and the hosts it paired with under HOME.
-    QTemporaryDir home;
-    AdbServerSandbox adb(pairAdb, home.path());
+    // adb keeps its key and the hosts it paired with under HOME: each computer has its own.
+    QTemporaryDir home, otherHome;
+    std::optional<AdbServerSandbox> computer(std::in_place, pairAdb, home.path());
     SimulatedUnit unit(QJsonObject{{"unauthorized", true}}, QStringLiteral("482915"));
-    const QString listed = unit.serial() + "\tdevice";
-    const auto pair = [&](const QByteArray &code) { return adb.runAdb({"pair", unit.pairAddress()}, code + '\n'); };
+    const auto adb = [&](const QStringList &arguments) { return computer->runAdb(arguments).output; };
+    const auto pair = [&](const QByteArray &code) { return computer->runAdb({"pair", unit.pairAddress()}, code + '\n'); };
+    const auto asked = [&] {
+        return adb({"connect", unit.serial()}).startsWith("failed to authenticate to " + unit.serial())
+               && QTest::qWaitFor([&] { return adb({"devices"}).contains(unit.serial() + "\tunauthorized"); }, 10000);
+    };
 
     // adb 34 sends the unit's refusal to its own client as if it were an answer and fails to
     // read it: a wrong code reads as a protocol fault, like a port where nobody pairs.
@@ -422,18 +428,23 @@ void TestEndToEnd::pairByCodeThroughRealAdb()
     QCOMPARE(wrong.output, "Enter pairing code: error: protocol fault (couldn't read status message): Success\n");
     QCOMPARE(wrong.exitCode, 1);
     // The wrong code let nothing in: the unit still asks.
-    QVERIFY(adb.runAdb({"connect", unit.serial()}).output.startsWith("failed to authenticate to " + unit.serial()));
-    QTRY_VERIFY_WITH_TIMEOUT(adb.runAdb({"devices"}).output.contains(unit.serial() + "\tunauthorized"), 10000);
-    QVERIFY(adb.runAdb({"disconnect", unit.serial()}).output.startsWith("disconnected"));
+    QVERIFY(asked());
+    QVERIFY(adb({"disconnect", unit.serial()}).startsWith("disconnected"));
 
     // The screen stays open for another try.
     const AdbResult right = pair("482915");
     QVERIFY2(right.output.startsWith("Enter pairing code: Successfully paired to " + unit.pairAddress() + " [guid="),
              qPrintable(right.output));
     QCOMPARE(right.exitCode, 0);
-    (void)adb.runAdb({"connect", unit.serial()});
-    QTRY_VERIFY_WITH_TIMEOUT(adb.runAdb({"devices"}).output.contains(listed), 10000);
-    QCOMPARE(adb.runAdb({"-s", unit.serial(), "shell", "getprop", "ro.product.model"}).output, "Li Auto HU 8155\n");
+    // The unit knows the host's key now: its signature is taken and nobody is asked.
+    QCOMPARE(adb({"connect", unit.serial()}), "connected to " + unit.serial() + "\n");
+    QTRY_VERIFY_WITH_TIMEOUT(adb({"devices"}).contains(unit.serial() + "\tdevice"), 10000);
+    QCOMPARE(adb({"-s", unit.serial(), "shell", "getprop", "ro.product.model"}), "Li Auto HU 8155\n");
+
+    // Another computer, which never paired, is still asked.
+    computer.reset();
+    computer.emplace(pairAdb, otherHome.path());
+    QVERIFY(asked());
 }
 
 QTEST_MAIN(TestEndToEnd)

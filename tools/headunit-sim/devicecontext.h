@@ -10,6 +10,8 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
+
 // A file the host pushed over sync:, kept in memory.
 struct PushedFile {
     QByteArray bytes;
@@ -43,4 +45,7 @@ struct DeviceContext {
     Profile profile;
     DeviceState state;
     ServiceLog *log = nullptr;
+    // Whether signature is token signed with the key of a host's public key (its key part);
+    // unset where the simulator was built without the crypto to pair.
+    std::function<bool(const QByteArray &hostKey, const QByteArray &token, const QByteArray &signature)> signedBy;
 };

@@ -151,6 +151,7 @@ int main(int argc, char *argv[])
         pairing = std::make_unique<PairingServer>(options.pairCode, guid, [&server](const QByteArray &key) {
             QMetaObject::invokeMethod(&server, [&server, key] { server.pairHost(key); }, Qt::QueuedConnection);
         });
+        server.setSignatureCheck(&PairingServer::signedBy);
         if (!pairing->listen(&error)) {
             std::fprintf(stderr, "headunit-sim: %s\n", qPrintable(error));
             return 1;

@@ -1,6 +1,7 @@
 #include "pairingserver.h"
 
 #include <openssl/aead.h>
+#include <openssl/base64.h>
 #include <openssl/bn.h>
 #include <openssl/curve25519.h>
 #include <openssl/digest.h>
@@ -8,6 +9,7 @@
 #include <openssl/evp.h>
 #include <openssl/hkdf.h>
 #include <openssl/nid.h>
+#include <openssl/rsa.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
@@ -214,6 +216,35 @@ std::optional<QByteArray> agreeOnKey(Session &session, const QByteArray &passwor
     return QByteArray(reinterpret_cast<const char *>(key), qsizetype(keySize));
 }
 
+// adb's public key: base64 of a little-endian record, the modulus' size in 32-bit words, a
+// Montgomery constant, the modulus, R² mod n (both little-endian, 256 bytes for RSA-2048)
+// and the public exponent.
+bssl::UniquePtr<RSA> decodeAdbPublicKey(const QByteArray &base64)
+{
+    constexpr size_t kModulusBytes = 256;
+    constexpr size_t kRecordBytes = 4 + 4 + 2 * kModulusBytes + 4;
+    size_t size = 0;
+    if (!EVP_DecodedLength(&size, size_t(base64.size())))
+        return nullptr;
+    QByteArray record(qsizetype(size), Qt::Uninitialized);
+    auto *bytes = reinterpret_cast<uint8_t *>(record.data());
+    if (!EVP_DecodeBase64(bytes, &size, size_t(record.size()), reinterpret_cast<const uint8_t *>(base64.constData()),
+                          size_t(base64.size()))
+        || size != kRecordBytes || bytes[0] != kModulusBytes / 4)
+        return nullptr;
+    const uint32_t exponent = uint32_t(bytes[kRecordBytes - 4]) | uint32_t(bytes[kRecordBytes - 3]) << 8
+                              | uint32_t(bytes[kRecordBytes - 2]) << 16 | uint32_t(bytes[kRecordBytes - 1]) << 24;
+    bssl::UniquePtr<RSA> rsa(RSA_new());
+    BIGNUM *n = BN_le2bn(bytes + 8, kModulusBytes, nullptr);
+    BIGNUM *e = BN_new();
+    if (!rsa || !n || !e || !BN_set_word(e, exponent) || !RSA_set0_key(rsa.get(), n, e, nullptr)) {
+        BN_free(n);
+        BN_free(e);
+        return nullptr;
+    }
+    return rsa;
+}
+
 int acceptAnyCertificate(X509_STORE_CTX *, void *)
 {
     return 1;
@@ -246,6 +277,15 @@ PairingServer::~PairingServer()
     for (const int fd : {m_listenFd, m_wakeFds[0], m_wakeFds[1]})
         if (fd >= 0)
             ::close(fd);
+}
+
+bool PairingServer::signedBy(const QByteArray &hostPublicKey, const QByteArray &token, const QByteArray &signature)
+{
+    const bssl::UniquePtr<RSA> rsa = decodeAdbPublicKey(hostPublicKey);
+    // adb signs the token itself as though it were a SHA-1 digest.
+    return rsa && !token.isEmpty()
+           && RSA_verify(NID_sha1, reinterpret_cast<const uint8_t *>(token.constData()), size_t(token.size()),
+                         reinterpret_cast<const uint8_t *>(signature.constData()), size_t(signature.size()), rsa.get());
 }
 
 bool PairingServer::listen(QString *error)

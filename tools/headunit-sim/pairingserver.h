@@ -28,6 +28,11 @@ public:
     PairingServer(const PairingServer &) = delete;
     PairingServer &operator=(const PairingServer &) = delete;
 
+    // Whether signature is the host's signature of token with the key of hostPublicKey (its
+    // "BASE64" part), as adb answers the unit's AUTH token. Any thread.
+    [[nodiscard]] static bool signedBy(const QByteArray &hostPublicKey, const QByteArray &token,
+                                       const QByteArray &signature);
+
     // Listens on 127.0.0.1 on a kernel-chosen port and serves hosts one at a time until
     // destroyed. A host that fails, with a wrong code or by going away, leaves the
     // listener open for the next try, as the unit's pairing screen stays open.
