@@ -21,8 +21,11 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+
+#include <optional>
 
 namespace {
 
@@ -59,6 +62,7 @@ private slots:
     void simCodecs();
     void simThroughRealAdb_data();
     void simThroughRealAdb();
+    void pairByCodeThroughRealAdb();
 };
 
 void TestEndToEnd::roads_data()
@@ -410,6 +414,66 @@ void TestEndToEnd::simThroughRealAdb()
     const AdbResult answer = adb.runAdb(QStringList{"-s", unit.serial()} + arguments);
     QVERIFY2(answer.output.endsWith(tail), qPrintable(answer.output.left(200)));
     QCOMPARE(answer.exitCode, 0);
+}
+
+// Android 11+ wireless debugging: `adb pair` with the code on the unit's pairing screen, then
+// `adb connect` to its debugging port. The unit asks for "Allow", yet a host that paired is let
+// in without it. Needs adb 30 or newer, which only some systems carry (scripts/fetch-newer-adb.sh).
+void TestEndToEnd::pairByCodeThroughRealAdb()
+{
+    const QString pairAdb = QStringLiteral(ZORVIK_PAIR_ADB_PATH);
+    QProcess version;
+    version.start(pairAdb.isEmpty() ? QStringLiteral("/nonexistent") : pairAdb, {"version"});
+    version.waitForFinished(10000);
+    const QString says = QString::fromUtf8(version.readAllStandardOutput());
+    const int major = says.section(QStringLiteral("\nVersion "), 1).section(u'.', 0, 0).toInt();
+    QString missing;
+    if (!HEADUNIT_SIM_CAN_PAIR)
+        missing = QStringLiteral("headunit-sim was built without BoringSSL (android-libboringssl-dev)");
+    else if (major < 30)
+        missing = (pairAdb.isEmpty() ? QStringLiteral("no adb 30 or newer was found when this was configured")
+                                     : QStringLiteral("%1 is not adb 30 or newer (it says \"%2\")")
+                                           .arg(pairAdb, says.section(u'\n', 1, 1)))
+                  + "; run scripts/fetch-newer-adb.sh BUILD_DIR/newer-adb or set ZORVIK_PAIR_ADB, and configure again";
+    if (!missing.isEmpty() && qgetenv("CI") == "true")
+        QFAIL(qPrintable("pairing by code untested: " + missing));
+    if (!missing.isEmpty())
+        QSKIP(qPrintable("pairing by code untested: " + missing));
+
+    // adb keeps its key and the hosts it paired with under HOME: each computer has its own.
+    QTemporaryDir home, otherHome;
+    std::optional<AdbServerSandbox> computer(std::in_place, pairAdb, home.path());
+    SimulatedUnit unit(QJsonObject{{"unauthorized", true}}, QStringLiteral("482915"));
+    const auto adb = [&](const QStringList &arguments) { return computer->runAdb(arguments).output; };
+    const auto pair = [&](const QByteArray &code) { return computer->runAdb({"pair", unit.pairAddress()}, code + '\n'); };
+    const auto asked = [&] {
+        return adb({"connect", unit.serial()}).startsWith("failed to authenticate to " + unit.serial())
+               && QTest::qWaitFor([&] { return adb({"devices"}).contains(unit.serial() + "\tunauthorized"); }, 10000);
+    };
+
+    // adb 34 sends the unit's refusal to its own client as if it were an answer and fails to
+    // read it: a wrong code reads as a protocol fault, like a port where nobody pairs.
+    const AdbResult wrong = pair("482916");
+    QCOMPARE(wrong.output, "Enter pairing code: error: protocol fault (couldn't read status message): Success\n");
+    QCOMPARE(wrong.exitCode, 1);
+    // The wrong code let nothing in: the unit still asks.
+    QVERIFY(asked());
+    QVERIFY(adb({"disconnect", unit.serial()}).startsWith("disconnected"));
+
+    // The screen stays open for another try.
+    const AdbResult right = pair("482915");
+    QVERIFY2(right.output.startsWith("Enter pairing code: Successfully paired to " + unit.pairAddress() + " [guid="),
+             qPrintable(right.output));
+    QCOMPARE(right.exitCode, 0);
+    // The unit knows the host's key now: its signature is taken and nobody is asked.
+    QCOMPARE(adb({"connect", unit.serial()}), "connected to " + unit.serial() + "\n");
+    QTRY_VERIFY_WITH_TIMEOUT(adb({"devices"}).contains(unit.serial() + "\tdevice"), 10000);
+    QCOMPARE(adb({"-s", unit.serial(), "shell", "getprop", "ro.product.model"}), "Li Auto HU 8155\n");
+
+    // Another computer, which never paired, is still asked.
+    computer.reset();
+    computer.emplace(pairAdb, otherHome.path());
+    QVERIFY(asked());
 }
 
 QTEST_MAIN(TestEndToEnd)

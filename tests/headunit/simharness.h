@@ -23,16 +23,23 @@ struct AdbResult {
 class SimulatedUnit
 {
 public:
-    explicit SimulatedUnit(const QJsonObject &profile = {})
+    // With a pairing code the unit also shows the pairing screen of wireless debugging
+    // (needs a simulator built with BoringSSL, HEADUNIT_SIM_CAN_PAIR).
+    explicit SimulatedUnit(const QJsonObject &profile = {}, const QString &pairCode = {})
     {
+        QStringList arguments{"--port", "0", "--profile", "/dev/stdin", "--log", m_dir.filePath("log.jsonl")};
+        if (!pairCode.isEmpty())
+            arguments << "--pair-code" << pairCode;
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(HEADUNIT_SIM_PATH,
-                        {"--port", "0", "--profile", "/dev/stdin", "--log", m_dir.filePath("log.jsonl")});
+        m_process.start(HEADUNIT_SIM_PATH, arguments);
         m_process.write(QJsonDocument(profile).toJson());
         m_process.closeWriteChannel();
-        // Once it listens the unit prints "PORT 40555" in one write; a bad profile ends it instead.
+        // Once it listens the unit prints "PORT 40555", and "PAIR PORT 40556" after it when it
+        // pairs, in one write; a bad profile ends it instead.
         m_process.waitForReadyRead(10000);
         m_port = m_process.readLine().mid(5).trimmed().toUShort();
+        if (!pairCode.isEmpty())
+            m_pairPort = m_process.readLine().mid(10).trimmed().toUShort();
     }
 
     ~SimulatedUnit()
@@ -45,6 +52,8 @@ public:
     }
 
     [[nodiscard]] QString serial() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    // What the pairing screen shows, for `adb pair`; port 0 when the unit does not pair.
+    [[nodiscard]] QString pairAddress() const { return QStringLiteral("127.0.0.1:%1").arg(m_pairPort); }
 
     // The person taps "Allow" on an `unauthorized` unit (SIGUSR1, see the simulator's README):
     // a host that offered its key is let in, and so is every host from then on. Whether adb
@@ -67,15 +76,22 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     quint16 m_port = 0;
+    quint16 m_pairPort = 0;
 };
 
 // An adb server of its own on a port the kernel just handed out. The port goes into this
 // process's ANDROID_ADB_SERVER_PORT, so every adb child, the installer's too, talks to this
 // server, never to the user's on 5037.
+//
+// The adb is the one the installer is built with unless another is given (the pairing test's
+// adb 30 or newer); with a home, that adb and its server keep their keys and paired hosts
+// there, not in the user's ~/.android.
 class AdbServerSandbox
 {
 public:
-    AdbServerSandbox()
+    explicit AdbServerSandbox(const QString &adb = QStringLiteral(ZORVIK_REAL_ADB), const QString &home = {})
+        : m_adb(adb)
+        , m_home(home)
     {
         // Every adb server probes 5555-5585 for emulators.
         while (m_port == 0 || m_port == 5037 || (m_port >= 5555 && m_port <= 5585)) {
@@ -93,16 +109,27 @@ public:
     {
         (void)runAdb({QStringLiteral("kill-server")});
         // The server leaves a marker named after its port, and ports here are one-off.
-        QFile::remove(QDir::homePath() + QStringLiteral("/.android/adb.%1").arg(m_port));
+        QFile::remove((m_home.isEmpty() ? QDir::homePath() : m_home) + QStringLiteral("/.android/adb.%1").arg(m_port));
         qunsetenv("ANDROID_ADB_SERVER_PORT");
     }
 
-    [[nodiscard]] AdbResult runAdb(const QStringList &arguments) const
+    // input: what adb reads on its standard input (the pairing code), else nothing.
+    [[nodiscard]] AdbResult runAdb(const QStringList &arguments, const QByteArray &input = {}) const
     {
         QProcess adb;
         adb.setProcessChannelMode(QProcess::MergedChannels);
-        adb.setStandardInputFile(QProcess::nullDevice());
-        adb.start(QStringLiteral(ZORVIK_REAL_ADB), arguments);
+        if (input.isEmpty())
+            adb.setStandardInputFile(QProcess::nullDevice());
+        if (!m_home.isEmpty()) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("HOME"), m_home);
+            adb.setProcessEnvironment(environment);
+        }
+        adb.start(m_adb, arguments);
+        if (!input.isEmpty()) {
+            adb.write(input);
+            adb.closeWriteChannel();
+        }
         // One that hangs is killed when adb goes out of scope.
         adb.waitForFinished(60000);
         const bool ended = adb.exitStatus() == QProcess::NormalExit && adb.error() == QProcess::UnknownError;
@@ -119,5 +146,7 @@ public:
     }
 
 private:
+    QString m_adb;
+    QString m_home;
     quint16 m_port = 0;
 };

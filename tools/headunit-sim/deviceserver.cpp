@@ -27,6 +27,13 @@ void DeviceServer::allowDebugging()
     emit debuggingAllowed();
 }
 
+void DeviceServer::pairHost(const QByteArray &publicKey)
+{
+    const QByteArray key = hostKeyPart(publicKey);
+    if (!key.isEmpty())
+        m_context.state.pairedHostKeys.insert(key);
+}
+
 void DeviceServer::acceptConnections()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {

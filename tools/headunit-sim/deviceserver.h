@@ -23,6 +23,16 @@ public:
     // The person taps "Allow" on the unit's screen: every host waiting is let in.
     void allowDebugging();
 
+    // How a paired host's signature is checked; without it no host gets in by pairing.
+    void setSignatureCheck(std::function<bool(const QByteArray &, const QByteArray &, const QByteArray &)> signedBy)
+    {
+        m_context.signedBy = std::move(signedBy);
+    }
+
+    // A host paired by code: from now on its key is let in without "Allow". Takes the public
+    // key as adb writes it, in adbkey.pub or in its AUTH packet.
+    void pairHost(const QByteArray &publicKey);
+
 signals:
     void debuggingAllowed();
 

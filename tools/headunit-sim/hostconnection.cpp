@@ -98,6 +98,8 @@ void HostConnection::handleConnect(const adbwire::Packet &packet)
 // keys it sends its public key, shows the unit as "unauthorized" and waits for the person.
 // Signatures are not checked: after "Allow" any is taken, as "always allow" lets a known
 // key in. The unit may be allowed before the key arrives; then the key is let in at once.
+// A host that paired by code is let in at its signature, checked against the keys paired;
+// on its own key it is asked to "Allow" as any other, as adbd does.
 void HostConnection::handleAuth(const adbwire::Packet &packet)
 {
     if (!m_context.profile.unauthorized || m_online)
@@ -106,10 +108,20 @@ void HostConnection::handleAuth(const adbwire::Packet &packet)
         return; // a token: nothing for this unit to sign
     if (m_context.state.debuggingAllowed)
         goOnline();
+    else if (packet.arg0 == adbwire::AuthSignature && signedByPairedHost(packet.payload))
+        goOnline();
     else if (packet.arg0 == adbwire::AuthSignature)
         sendAuthToken();
     else
         m_keyOffered = true;
+}
+
+bool HostConnection::signedByPairedHost(const QByteArray &signature) const
+{
+    if (!m_context.signedBy)
+        return false;
+    return std::any_of(m_context.state.pairedHostKeys.cbegin(), m_context.state.pairedHostKeys.cend(),
+                       [&](const QByteArray &key) { return m_context.signedBy(key, m_token, signature); });
 }
 
 void HostConnection::allowDebugging()
@@ -204,10 +216,10 @@ void HostConnection::closeAllStreams()
 
 void HostConnection::sendAuthToken()
 {
-    QByteArray token(20, Qt::Uninitialized);
-    for (char &byte : token)
+    m_token = QByteArray(20, Qt::Uninitialized);
+    for (char &byte : m_token)
         byte = static_cast<char>(QRandomGenerator::global()->bounded(256));
-    send({adbwire::Auth, adbwire::AuthToken, 0, token});
+    send({adbwire::Auth, adbwire::AuthToken, 0, m_token});
 }
 
 void HostConnection::send(const adbwire::Packet &packet)

@@ -39,6 +39,7 @@ private:
     void forgetStream(quint32 localId);
     void closeAllStreams();
     void sendAuthToken();
+    [[nodiscard]] bool signedByPairedHost(const QByteArray &signature) const;
     void goOnline();
     void send(const adbwire::Packet &packet);
     void drop();
@@ -49,6 +50,7 @@ private:
     bool m_online = false;
     bool m_keyOffered = false; // the host sent its public key and waits for "Allow"
     bool m_dropped = false;
+    QByteArray m_token; // the last AUTH token sent, which the host's next signature answers
     quint32 m_peerMaxPayload = 4096;
     quint32 m_nextLocalId = 1;
     std::map<quint32, ServiceStream *> m_streams;

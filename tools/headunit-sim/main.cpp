@@ -2,6 +2,9 @@
 // `adb connect 127.0.0.1:PORT`. See README.md.
 
 #include "deviceserver.h"
+#ifdef HEADUNIT_SIM_PAIRING
+#include "pairingserver.h"
+#endif
 #include "profile.h"
 #include "servicelog.h"
 #include "signalwatcher.h"
@@ -13,6 +16,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -21,6 +25,8 @@ struct Options {
     QString portFile;
     QString profileFile;
     QString logFile;
+    QByteArray pairCode;  // empty: no pairing screen
+    QString pairPortFile;
 };
 
 Options parseOptions(const QCoreApplication &app)
@@ -40,7 +46,13 @@ Options parseOptions(const QCoreApplication &app)
     const QCommandLineOption log(QStringLiteral("log"),
                                  QStringLiteral("Append one JSON line per service request."),
                                  QStringLiteral("FILE"));
-    parser.addOptions({port, portFile, profile, log});
+    const QCommandLineOption pairCode(QStringLiteral("pair-code"),
+                                      QStringLiteral("Show the wireless-debugging pairing screen with this code: "
+                                                     "a second port that `adb pair` accepts it on."),
+                                      QStringLiteral("CODE"));
+    const QCommandLineOption pairPortFile(QStringLiteral("pair-port-file"),
+                                          QStringLiteral("Write the pairing port to FILE."), QStringLiteral("FILE"));
+    parser.addOptions({port, portFile, profile, log, pairCode, pairPortFile});
     parser.process(app);
 
     Options options;
@@ -54,6 +66,22 @@ Options parseOptions(const QCoreApplication &app)
     options.portFile = parser.value(portFile);
     options.profileFile = parser.value(profile);
     options.logFile = parser.value(log);
+    options.pairCode = parser.value(pairCode).toUtf8();
+    options.pairPortFile = parser.value(pairPortFile);
+    if (parser.isSet(pairCode) && options.pairCode.isEmpty()) {
+        std::fprintf(stderr, "headunit-sim: empty --pair-code\n");
+        std::exit(2);
+    }
+    if (parser.isSet(pairPortFile) && !parser.isSet(pairCode)) {
+        std::fprintf(stderr, "headunit-sim: --pair-port-file needs --pair-code\n");
+        std::exit(2);
+    }
+#ifndef HEADUNIT_SIM_PAIRING
+    if (parser.isSet(pairCode)) {
+        std::fprintf(stderr, "headunit-sim: built without BoringSSL (android-libboringssl-dev), so it cannot pair\n");
+        std::exit(2);
+    }
+#endif
     return options;
 }
 
@@ -115,7 +143,32 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "headunit-sim: cannot write %s\n", qPrintable(options.portFile));
         return 1;
     }
-    std::printf("PORT %u\n", unsigned(server.port()));
+#ifdef HEADUNIT_SIM_PAIRING
+    // Declared after the server, so it ends first: its thread hands keys to the server.
+    std::unique_ptr<PairingServer> pairing;
+    if (!options.pairCode.isEmpty()) {
+        const QByteArray guid = "adb-" + profile.serialNo.toUtf8() + "-sim";
+        pairing = std::make_unique<PairingServer>(options.pairCode, guid, [&server](const QByteArray &key) {
+            QMetaObject::invokeMethod(&server, [&server, key] { server.pairHost(key); }, Qt::QueuedConnection);
+        });
+        server.setSignatureCheck(&PairingServer::signedBy);
+        if (!pairing->listen(&error)) {
+            std::fprintf(stderr, "headunit-sim: %s\n", qPrintable(error));
+            return 1;
+        }
+        if (!writePortFile(options.pairPortFile, pairing->port())) {
+            std::fprintf(stderr, "headunit-sim: cannot write %s\n", qPrintable(options.pairPortFile));
+            return 1;
+        }
+    }
+#endif
+    // Harnesses read the PORT line first; both lines go out in one write.
+    QByteArray ports = "PORT " + QByteArray::number(server.port()) + '\n';
+#ifdef HEADUNIT_SIM_PAIRING
+    if (pairing)
+        ports += "PAIR PORT " + QByteArray::number(pairing->port()) + '\n';
+#endif
+    std::fputs(ports.constData(), stdout);
     std::fflush(stdout);
 
     return app.exec();
