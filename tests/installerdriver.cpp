@@ -1,6 +1,7 @@
 #include "installerdriver.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -115,6 +116,32 @@ bool InstallerDriver::connectByWifi(const QString &address)
         const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
         enabled = std::ranges::any_of(buttons, [](QPushButton *b) { return b->text() == "Подключить" && b->isEnabled(); });
         QTest::keyClick(edit, enabled ? Qt::Key_Return : Qt::Key_Escape);
+    });
+    typist.start(20);
+    child<QPushButton>(QStringLiteral("wifiButton"))->click();
+    return enabled;
+}
+
+bool InstallerDriver::pairByWifi(const QString &pairingAddress, const QString &code, const QString &address)
+{
+    bool enabled = false;
+    QTimer typist;
+    QObject::connect(&typist, &QTimer::timeout, [&] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        auto *way = dialog ? dialog->findChild<QCheckBox *>(QStringLiteral("pairingWay")) : nullptr;
+        if (!way || !dialog->isVisible() || !way->isEnabled())
+            return;
+        typist.stop();
+        way->click();
+        for (const auto &[name, text] : {std::pair("pairingAddress", pairingAddress), std::pair("pairingCode", code),
+                                         std::pair("connectAddress", address)}) {
+            auto *edit = dialog->findChild<QLineEdit *>(QLatin1String(name));
+            edit->selectAll();
+            QTest::keyClicks(edit, text);
+        }
+        auto *button = dialog->findChild<QPushButton *>(QStringLiteral("connectButton"));
+        enabled = button->isEnabled();
+        QTest::keyClick(dialog->findChild<QLineEdit *>(QStringLiteral("connectAddress")), enabled ? Qt::Key_Return : Qt::Key_Escape);
     });
     typist.start(20);
     child<QPushButton>(QStringLiteral("wifiButton"))->click();

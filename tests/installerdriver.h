@@ -69,6 +69,9 @@ public:
     // Presses «Подключить по Wi-Fi…», types `address` into the dialog as a person would and
     // presses Return. Returns whether «Подключить» was enabled; if not, Escape closes it.
     bool connectByWifi(const QString &address);
+    // The same by the pairing way: waits until adb's version has made it available, fills the
+    // pairing address, the code and the connect address, and presses Return.
+    bool pairByWifi(const QString &pairingAddress, const QString &code, const QString &address);
     // Presses the install button and answers its alerts so.
     QStringList pressInstall(const QString &answer);
 

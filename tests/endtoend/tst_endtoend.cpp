@@ -19,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -62,7 +63,7 @@ private slots:
     void simCodecs();
     void simThroughRealAdb_data();
     void simThroughRealAdb();
-    void pairByCodeThroughRealAdb();
+    void pairByCode();
 };
 
 void TestEndToEnd::roads_data()
@@ -416,10 +417,11 @@ void TestEndToEnd::simThroughRealAdb()
     QCOMPARE(answer.exitCode, 0);
 }
 
-// Android 11+ wireless debugging: `adb pair` with the code on the unit's pairing screen, then
-// `adb connect` to its debugging port. The unit asks for "Allow", yet a host that paired is let
-// in without it. Needs adb 30 or newer, which only some systems carry (scripts/fetch-newer-adb.sh).
-void TestEndToEnd::pairByCodeThroughRealAdb()
+// Android 11+ wireless debugging, through the dialog's pairing way: the code from the unit's
+// pairing screen, then the connect to its debugging port. The unit asks for "Allow", yet a host
+// that paired is let in without it. Needs adb 30 or newer, which only some systems carry
+// (scripts/fetch-newer-adb.sh).
+void TestEndToEnd::pairByCode()
 {
     const QString pairAdb = QStringLiteral(ZORVIK_PAIR_ADB_PATH);
     QProcess version;
@@ -440,40 +442,46 @@ void TestEndToEnd::pairByCodeThroughRealAdb()
     if (!missing.isEmpty())
         QSKIP(qPrintable("pairing by code untested: " + missing));
 
-    // adb keeps its key and the hosts it paired with under HOME: each computer has its own.
+    // adb keeps its key and the hosts it paired with under HOME: the installer's adb, and this
+    // computer, get a folder of the test's own.
     QTemporaryDir home, otherHome;
+    const QByteArray userHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    const auto restoreHome = qScopeGuard([&] { qputenv("HOME", userHome); });
     std::optional<AdbServerSandbox> computer(std::in_place, pairAdb, home.path());
     SimulatedUnit unit(QJsonObject{{"unauthorized", true}}, QStringLiteral("482915"));
-    const auto adb = [&](const QStringList &arguments) { return computer->runAdb(arguments).output; };
-    const auto pair = [&](const QByteArray &code) { return computer->runAdb({"pair", unit.pairAddress()}, code + '\n'); };
-    const auto asked = [&] {
-        return adb({"connect", unit.serial()}).startsWith("failed to authenticate to " + unit.serial())
-               && QTest::qWaitFor([&] { return adb({"devices"}).contains(unit.serial() + "\tunauthorized"); }, 10000);
-    };
+    QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").remove("wifi/lastAddress");
+    InstallerDriver driver(true, std::nullopt, watching());
+    const QString carried = QDir(driver.adb.resourceDir()).filePath("adb");
+    QVERIFY(QFile::remove(carried) && QFile::link(pairAdb, carried));
+    driver.launch();
 
     // adb 34 sends the unit's refusal to its own client as if it were an answer and fails to
     // read it: a wrong code reads as a protocol fault, like a port where nobody pairs.
-    const AdbResult wrong = pair("482916");
-    QCOMPARE(wrong.output, "Enter pairing code: error: protocol fault (couldn't read status message): Success\n");
-    QCOMPARE(wrong.exitCode, 1);
-    // The wrong code let nothing in: the unit still asks.
-    QVERIFY(asked());
-    QVERIFY(adb({"disconnect", unit.serial()}).startsWith("disconnected"));
+    QVERIFY(driver.pairByWifi(unit.pairAddress(), "482916", unit.serial()));
+    QTRY_VERIFY_WITH_TIMEOUT(!driver.progressRunning(), 25000);
+    QCOMPARE(driver.log(), "Не удалось выполнить сопряжение с " + unit.pairAddress() + ":\nНе удалось начать сопряжение. "
+                           "Проверьте адрес и порт в окне с кодом сопряжения на автомобиле: они меняются каждый раз.\n\n"
+                           "error: protocol fault (couldn't read status message): Success");
 
     // The screen stays open for another try.
-    const AdbResult right = pair("482915");
-    QVERIFY2(right.output.startsWith("Enter pairing code: Successfully paired to " + unit.pairAddress() + " [guid="),
-             qPrintable(right.output));
-    QCOMPARE(right.exitCode, 0);
-    // The unit knows the host's key now: its signature is taken and nobody is asked.
-    QCOMPARE(adb({"connect", unit.serial()}), "connected to " + unit.serial() + "\n");
-    QTRY_VERIFY_WITH_TIMEOUT(adb({"devices"}).contains(unit.serial() + "\tdevice"), 10000);
-    QCOMPARE(adb({"-s", unit.serial(), "shell", "getprop", "ro.product.model"}), "Li Auto HU 8155\n");
+    QElapsedTimer sincePress;
+    sincePress.start();
+    QVERIFY(driver.pairByWifi(unit.pairAddress(), "482915", unit.serial()));
+    QTRY_VERIFY_WITH_TIMEOUT(driver.popup()->currentText().endsWith(unit.serial()) && driver.info("model") != kNoValue, 20000);
+    qInfo("paired, connected and shown %lld ms after «Подключить»", sincePress.elapsed());
+    QCOMPARE(driver.badge(), "●  МУЛЬТИМЕДИА LI AUTO ГОТОВА");
+    // The connect address is kept; the code is nowhere.
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer");
+    QCOMPARE(settings.value("wifi/lastAddress"), unit.serial());
+    QFile file(settings.fileName());
+    QVERIFY(file.open(QIODevice::ReadOnly) && !file.readAll().contains("482915"));
 
     // Another computer, which never paired, is still asked.
+    const auto adb = [&](const QStringList &arguments) { return computer->runAdb(arguments).output; };
     computer.reset();
     computer.emplace(pairAdb, otherHome.path());
-    QVERIFY(asked());
+    QVERIFY(adb({"connect", unit.serial()}).startsWith("failed to authenticate to " + unit.serial()));
 }
 
 QTEST_MAIN(TestEndToEnd)
