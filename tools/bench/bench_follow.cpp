@@ -12,8 +12,8 @@
 //
 // Then the launch: from starting the installer's process until its panel shows the unit,
 // against a bare 980x650 window plus the same scan commands from a shell; the fastest of
-// nine runs of each. The installer runs as a child of this same executable, which builds the
-// AppDelegate as main() does, with the watcher on.
+// nine runs of each. The installer runs as bench_launchchild, which builds the AppDelegate as
+// main() does, with the watcher on, and links no more than the installer does.
 //
 //   bench_follow [repetitions]        (default 15; runs offscreen)
 
@@ -31,7 +31,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <thread>
 
 namespace {
@@ -68,25 +67,6 @@ QString shellLine(const QList<QStringList> &commands)
 
 const char *const kLaunchChild = "ZORVIK_BENCH_LAUNCH";
 
-// The child of a launch run: the installer until its panel shows the unit named in the
-// environment; prints that moment (CLOCK_MONOTONIC, ns) and ends.
-int launchChild(int argc, char *argv[])
-{
-    QApplication application(argc, argv);
-    const QStringList given = qEnvironmentVariable(kLaunchChild).split(u'\n');
-    AppDelegate app(AppDelegate::TestSetup{given.value(0), std::nullopt, /*watchDevices*/ true, {}});
-    QObject::connect(&app, &AppDelegate::refreshCompleted, [&] {
-        if (shows(app, given.value(1))) {
-            std::printf("%lld\n", static_cast<long long>(bench::monotonicNs()));
-            std::fflush(stdout);
-            std::_Exit(0);
-        }
-    });
-    QTimer::singleShot(0, &app, &AppDelegate::applicationDidFinishLaunching);
-    QTimer::singleShot(30000, [] { std::_Exit(1); });
-    return QApplication::exec();
-}
-
 // Starts `program` with `arguments` and returns the ms until the CLOCK_MONOTONIC stamp it
 // prints, or, without one, until it ends; -1 when it fails.
 double timedRun(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
@@ -112,7 +92,7 @@ int measureLaunch(const QString &resourceDir, const QString &serial, const QStri
     child.insert(QString::fromLatin1(kLaunchChild), resourceDir + u'\n' + serial);
     double program = 1e9, bare = 1e9, shell = 1e9;
     for (int i = 0; i < 9; ++i) {
-        const double p = timedRun(QCoreApplication::applicationFilePath(), {}, child, true);
+        const double p = timedRun(QStringLiteral(LAUNCH_CHILD_PATH), {}, child, true);
         const double b = timedRun(QStringLiteral(BARE_WINDOW_PATH), {}, environment, true);
         const double s = timedRun(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), shellScan + QStringLiteral("; true")}, environment, false);
         if (p < 0 || b < 0 || s < 0) {
@@ -134,8 +114,6 @@ int measureLaunch(const QString &resourceDir, const QString &serial, const QStri
 int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsSet(kLaunchChild))
-        return launchChild(argc, argv);
     QApplication application(argc, argv);
     const int repetitions = argc > 1 ? std::max(3, atoi(argv[1])) : 15;
 
