@@ -101,47 +101,26 @@ QStringList InstallerDriver::answerAlerts(const QString &answer, const std::func
     return alerts;
 }
 
-bool InstallerDriver::connectByWifi(const QString &address)
-{
-    bool enabled = false;
-    QTimer typist;
-    QObject::connect(&typist, &QTimer::timeout, [&] {
-        QWidget *dialog = QApplication::activeModalWidget();
-        auto *edit = dialog ? dialog->findChild<QLineEdit *>(QStringLiteral("wifiAddress")) : nullptr;
-        if (!edit || !dialog->isVisible())
-            return;
-        typist.stop();
-        edit->selectAll();
-        QTest::keyClicks(edit, address);
-        const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
-        enabled = std::ranges::any_of(buttons, [](QPushButton *b) { return b->text() == "Подключить" && b->isEnabled(); });
-        QTest::keyClick(edit, enabled ? Qt::Key_Return : Qt::Key_Escape);
-    });
-    typist.start(20);
-    child<QPushButton>(QStringLiteral("wifiButton"))->click();
-    return enabled;
-}
-
-bool InstallerDriver::pairByWifi(const QString &pairingAddress, const QString &code, const QString &address)
+bool InstallerDriver::fillWifiDialog(bool pairing, const QList<std::pair<const char *, QString>> &fields)
 {
     bool enabled = false;
     QTimer typist;
     QObject::connect(&typist, &QTimer::timeout, [&] {
         QWidget *dialog = QApplication::activeModalWidget();
         auto *way = dialog ? dialog->findChild<QCheckBox *>(QStringLiteral("pairingWay")) : nullptr;
-        if (!way || !dialog->isVisible() || !way->isEnabled())
+        if (!way || !dialog->isVisible() || (pairing && !way->isEnabled()))
             return;
         typist.stop();
-        way->click();
-        for (const auto &[name, text] : {std::pair("pairingAddress", pairingAddress), std::pair("pairingCode", code),
-                                         std::pair("connectAddress", address)}) {
-            auto *edit = dialog->findChild<QLineEdit *>(QLatin1String(name));
+        if (pairing)
+            way->click();
+        QLineEdit *edit = nullptr;
+        for (const auto &[name, text] : fields) {
+            edit = dialog->findChild<QLineEdit *>(QLatin1String(name));
             edit->selectAll();
             QTest::keyClicks(edit, text);
         }
-        auto *button = dialog->findChild<QPushButton *>(QStringLiteral("connectButton"));
-        enabled = button->isEnabled();
-        QTest::keyClick(dialog->findChild<QLineEdit *>(QStringLiteral("connectAddress")), enabled ? Qt::Key_Return : Qt::Key_Escape);
+        enabled = dialog->findChild<QPushButton *>(QStringLiteral("connectButton"))->isEnabled();
+        QTest::keyClick(edit, enabled ? Qt::Key_Return : Qt::Key_Escape);
     });
     typist.start(20);
     child<QPushButton>(QStringLiteral("wifiButton"))->click();
@@ -151,6 +130,15 @@ bool InstallerDriver::pairByWifi(const QString &pairingAddress, const QString &c
 QStringList InstallerDriver::pressInstall(const QString &answer)
 {
     return answerAlerts(answer, [this] { installButton()->click(); });
+}
+
+bool InstallerDriver::installAndWait(const QString &answer, QStringList *alerts)
+{
+    QSignalSpy done(app.get(), &AppDelegate::installCompleted);
+    const QStringList asked = pressInstall(answer);
+    if (alerts)
+        *alerts = asked;
+    return !done.isEmpty() || done.wait(20000);
 }
 
 QStringList InstallerDriver::snapshot() const

@@ -36,6 +36,8 @@ public:
     std::unique_ptr<AppDelegate> app;
 
     [[nodiscard]] QString apkFile() const { return adb.resourceDir() + QStringLiteral("/ZorvikStore.apk"); }
+    // Puts the adb at `adbPath` where the installer carries its own, in place of the fake.
+    bool carryAdb(const QString &adbPath) { return QFile::remove(adb.resourceDir() + "/adb") && QFile::link(adbPath, adb.resourceDir() + "/adb"); }
 
     // Builds the window, starts the first scan and waits for its completion.
     void launch();
@@ -68,13 +70,23 @@ public:
     QStringList answerAlerts(const QString &answer, const std::function<void()> &action);
     // Presses «Подключить по Wi-Fi…», types `address` into the dialog as a person would and
     // presses Return. Returns whether «Подключить» was enabled; if not, Escape closes it.
-    bool connectByWifi(const QString &address);
+    bool connectByWifi(const QString &address) { return fillWifiDialog(false, {{"wifiAddress", address}}); }
     // The same by the pairing way: waits until adb's version has made it available, fills the
     // pairing address, the code and the connect address, and presses Return.
-    bool pairByWifi(const QString &pairingAddress, const QString &code, const QString &address);
+    bool pairByWifi(const QString &pairingAddress, const QString &code, const QString &address)
+    {
+        return fillWifiDialog(true, {{"pairingAddress", pairingAddress}, {"pairingCode", code}, {"connectAddress", address}});
+    }
     // Presses the install button and answers its alerts so.
     QStringList pressInstall(const QString &answer);
+    // The same, then waits for the install to end; whether it did. `alerts` gets what was asked.
+    [[nodiscard]] bool installAndWait(const QString &answer = QStringLiteral("Продолжить"), QStringList *alerts = nullptr);
 
     // Everything a person sees on the window, for "nothing changed" checks.
     [[nodiscard]] QStringList snapshot() const;
+
+private:
+    // Waits for the Wi-Fi dialog (for its pairing way to be choosable, and chooses it, when
+    // `pairing`), types into the fields named, then Return, or Escape if «Подключить» is off.
+    bool fillWifiDialog(bool pairing, const QList<std::pair<const char *, QString>> &fields);
 };

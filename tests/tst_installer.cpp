@@ -6,7 +6,6 @@
 #include "runinstaller.h"
 #include "windowtexts.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -23,11 +22,6 @@ namespace {
 const char *const kChildMode = "ZORVIK_INSTALLER_CHILD";
 const QString kContinue = QStringLiteral("Продолжить");
 const QString kOneUnit = kHeader + QStringLiteral("S1\tdevice\n");
-
-QString sha256(const QByteArray &bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
 
 // Whether the process still runs (a zombie nobody reaps has ended).
 bool isRunning(int pid)
@@ -120,38 +114,31 @@ private slots:
     void sessionDecisions_data()
     {
         QTest::addColumn<QString>("output");
-        QTest::addColumn<bool>("cutOff");
-        QTest::addColumn<bool>("wasMissing");
-        QTest::addColumn<bool>("listedNow");
-        QTest::addColumn<bool>("watching");
+        QTest::addColumn<QString>("facts");     // cutOff, wasMissing, listedNow, watching: those that hold
         QTest::addColumn<bool>("waits");
         QTest::addColumn<QString>("told");      // installed, failed or lost
         const QString refused = "adb: failed to install x.apk: Failure [INSTALL_FAILED_INTERNAL_ERROR]\n";
         const QString pushedOnly = "Performing Push Install\nx.apk: 1 file pushed, 0 skipped.\n";
         // The lost-unit clock ran out after the job had ended, before its results arrived.
-        QTest::newRow("Success, then the clock ran out") << "Success\n" << true << true << false << true << false << "installed";
-        QTest::newRow("Success while no listing came") << "Success\n" << false << false << true << true << false << "installed";
-        QTest::newRow("cut off without a word") << "" << true << true << false << true << false << "lost";
-        QTest::newRow("refused while listed") << refused << false << false << true << true << true << "failed";
-        QTest::newRow("refused while listed, no watcher") << refused << false << false << true << false << false << "failed";
-        QTest::newRow("back in time, adb's verdict stands") << refused << false << true << true << true << true << "failed";
-        QTest::newRow("back in time, no verdict") << pushedOnly << false << true << true << true << true << "lost";
-        QTest::newRow("streamed install cut") << "adb: failed to install x.apk: \n" << false << false << false << true << false << "lost";
+        QTest::newRow("Success, then the clock ran out") << "Success\n" << "cutOff wasMissing watching" << false << "installed";
+        QTest::newRow("Success while no listing came") << "Success\n" << "listedNow watching" << false << "installed";
+        QTest::newRow("cut off without a word") << "" << "cutOff wasMissing watching" << false << "lost";
+        QTest::newRow("refused while listed") << refused << "listedNow watching" << true << "failed";
+        QTest::newRow("refused while listed, no watcher") << refused << "listedNow" << false << "failed";
+        QTest::newRow("back in time, adb's verdict stands") << refused << "wasMissing listedNow watching" << true << "failed";
+        QTest::newRow("back in time, no verdict") << pushedOnly << "wasMissing listedNow watching" << true << "lost";
+        QTest::newRow("streamed install cut") << "adb: failed to install x.apk: \n" << "watching" << false << "lost";
     }
 
     void sessionDecisions()
     {
         QFETCH(QString, output);
-        QFETCH(bool, cutOff);
-        QFETCH(bool, wasMissing);
-        QFETCH(bool, listedNow);
-        QFETCH(bool, watching);
-        QFETCH(bool, waits);
+        QFETCH(QString, facts);
         QFETCH(QString, told);
         const install::InstallResults results{{output.startsWith("Success") ? 0 : 1, output}, {0, ""}};
-        const install::ConnectionFacts facts{cutOff, wasMissing, listedNow};
-        QCOMPARE(resultsWaitForListing(results, facts, watching), waits);
-        const install::InstallOutcome outcome = sessionOutcome(results, facts, "30");
+        const install::ConnectionFacts connection{facts.contains("cutOff"), facts.contains("wasMissing"), facts.contains("listedNow")};
+        QTEST(resultsWaitForListing(results, connection, facts.contains("watching")), "waits");
+        const install::InstallOutcome outcome = sessionOutcome(results, connection, "30");
         QCOMPARE(outcome.installed, told == "installed");
         QCOMPARE(outcome.badge == "●  СВЯЗЬ С АВТОМОБИЛЕМ ПОТЕРЯНА", told == "lost");
     }
@@ -185,9 +172,7 @@ private slots:
         adb.setFallbackScript(QStringLiteral("case \"$3 $4\" in\n'install -r')\n") + install + QStringLiteral("\n;;\n'shell appops')\n")
                               + appops + QStringLiteral("\n;;\n'shell monkey')\n") + monkey + QStringLiteral("\n;;\nesac"));
         adb::Timing timing;
-        timing.appopsMs = 1000;
-        timing.monkeyMs = 1000;
-        timing.scanCommandMs = 1000;
+        timing.appopsMs = timing.monkeyMs = timing.scanCommandMs = 1000;
         QObject context;
         std::optional<install::InstallResults> results;
         install::startInstall(
@@ -216,7 +201,7 @@ private slots:
         QTest::addColumn<QString>("alert");
         // Hashed a megabyte at a time: several reads, the last one short.
         const QByteArray big(3 * 1024 * 1024 + 7, 'z');
-        const QString digest = sha256(big);
+        const QString digest = QString::fromLatin1(QCryptographicHash::hash(big, QCryptographicHash::Sha256).toHex());
         const QString spoilt = "Проверка Zorvik App не пройдена";
         QTest::newRow("install, Отмена") << big << digest << "" << "Отмена" << "Установить Zorvik App?";
         QTest::newRow("update, Escape") << big << digest << "package:/data/app/base.apk" << "" << "Обновить Zorvik App?";
@@ -245,6 +230,7 @@ private slots:
         QCOMPARE(driver.adb.calls(), QList<QStringList>{});
     }
 
+    // Markup from the unit stays text; the unit unplugged, the window forgets it.
     void unitShownThenUnplugged()
     {
         FakeAdb::Device unit(QStringLiteral("S1"));
@@ -253,10 +239,6 @@ private slots:
         InstallerDriver driver;
         driver.launchWithOneUnit(kOneUnit, unit);
         QCOMPARE(driver.popupItems(), QStringList{"<b>LI_AUTO</b> <i>HU</i>  ·  S1"});
-        QCOMPARE(driver.badge(), "●  МУЛЬТИМЕДИА LI AUTO ГОТОВА");
-        // What a screen reader reads is what the label draws: markup from the unit stays text.
-        QCOMPARE(QAccessible::queryAccessibleInterface(driver.label("value_model"))->text(QAccessible::Name),
-                 "<b>LI_AUTO</b> <i>HU</i>");
         QVERIFY(driver.installButton()->isEnabled());
         // Unplugged, then «Обновить»: the window is as if it had never seen the unit.
         driver.adb.setListing(kHeader);
@@ -299,33 +281,34 @@ private slots:
     {
         QTest::addColumn<QString>("install");   // what adb does for the install, and for appops
         QTest::addColumn<QString>("appops");
-        QTest::addColumn<bool>("rescan");       // meanwhile a scan finds only another unit
+        // "rescan": meanwhile a scan finds only another unit; "polls fail": the watcher's
+        // "adb devices" fails over and over, which is no news of the unit.
+        QTest::addColumn<QString>("meanwhile");
         QTest::addColumn<QString>("log");
         const QString failed = "Ошибка установки:\n";
         const QString partial = "Zorvik App обновлён, но разрешение на установку APK не выдано:\n";
         const QString done = "Готово: Zorvik App обновлён, разрешение на установку APK выдано.";
         const QString refusal = "adb: failed to install x.apk: Failure [INSTALL_FAILED_INVALID_APK]";
         const QString unknown = "Error: Unknown operation string: REQUEST_INSTALL_PACKAGES";
-        QTest::newRow("install refused on stderr, status 0") << "echo '" + refusal + "' >&2" << "" << false
-                                                             << failed + refusal + '\n';
-        QTest::newRow("appops refused, status 0") << "echo Success" << "printf '" + unknown + "\\r\\n'" << false
-                                                  << partial + unknown + '\n';
-        QTest::newRow("appops killed") << "echo Success" << "kill -9 $$" << false << partial;
-        QTest::newRow("everything succeeds") << "echo 'Performing Streamed Install'; echo Success" << "" << false << done;
-        QTest::newRow("unit replaced on show meanwhile") << "sleep 1; echo Success" << "" << true << done;
+        QTest::newRow("install refused on stderr, status 0") << "echo '" + refusal + "' >&2" << "" << "" << failed + refusal + '\n';
+        QTest::newRow("appops refused, status 0") << "echo Success" << "printf '" + unknown + "\\r\\n'" << "" << partial + unknown + '\n';
+        QTest::newRow("appops killed") << "echo Success" << "kill -9 $$" << "" << partial;
+        QTest::newRow("everything succeeds") << "echo 'Performing Streamed Install'; echo Success" << "" << "" << done;
+        QTest::newRow("unit replaced on show meanwhile") << "sleep 1; echo Success" << "" << "rescan" << done;
+        QTest::newRow("adb devices failing meanwhile") << "sleep 2; echo Success" << "" << "polls fail" << done;
     }
 
     void outcomes()
     {
         QFETCH(QString, install);
         QFETCH(QString, appops);
-        QFETCH(bool, rescan);
+        QFETCH(QString, meanwhile);
         QFETCH(QString, log);
-        const bool installed = !log.startsWith("Ошибка");
-        InstallerDriver driver;
+        const bool installed = !log.startsWith("Ошибка"), rescan = meanwhile == "rescan", pollsFail = meanwhile == "polls fail";
+        InstallerDriver driver(true, std::nullopt, pollsFail ? watching(300) : AppDelegate::TestSetup{});
+        if (pollsFail)
+            driver.adb.track("S1\tdevice\n");
         driver.launchWithOneUnit();
-        const QColor firstBadgeColour = textColour(driver.label("statusBadge"));
-        const QColor firstValueColour = textColour(driver.label("value_installed"));
         const QList<QStringList> job{
             {"-s", "S1", "install", "-r", driver.apkFile()},
             {"-s", "S1", "shell", "appops", "set", "ru.zorvik.store", "REQUEST_INSTALL_PACKAGES", "allow"},
@@ -333,6 +316,8 @@ private slots:
         driver.adb.replyWithScript(job[0], install);
         if (!appops.isEmpty())
             driver.adb.replyWithScript(job[1], appops);
+        if (pollsFail)
+            driver.adb.replyWithScript({"devices"}, "echo 'adb: cannot connect to daemon' >&2; exit 1");
 
         QSignalSpy done(driver.app.get(), &AppDelegate::installCompleted);
         QCOMPARE(driver.pressInstall(kContinue).size(), 1);
@@ -347,6 +332,7 @@ private slots:
             driver.refresh();
         }
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 20000);
+        QVERIFY(!pollsFail || driver.adb.calls().count(QStringList{"devices"}) >= 1);
 
         QList<QStringList> sent = driver.adb.calls();
         sent.removeIf([](const QStringList &call) { return call.value(1) != "S1"; });
@@ -366,30 +352,6 @@ private slots:
         const QColor drawn = face.pixelColor(face.width() / 2, 4);
         const QColor meant = installed ? kGreen : QColor::fromRgbF(0.04f, 0.43f, 1.0f);
         QVERIFY2(qAbs(drawn.hsvHue() - meant.hsvHue()) < 20 && drawn.hsvSaturation() > 120, qPrintable(drawn.name()));
-        if (!installed)
-            return;
-
-        // Later scans find no unit, then this one again: the steps stay done, the button
-        // keeps closing and stays usable, and what replaces the texts that told of the
-        // install is drawn as the window first drew it.
-        driver.adb.setListing(kHeader);
-        driver.refresh();
-        QCOMPARE(driver.installButton()->text(), kCloseTitle);
-        QVERIFY(driver.installButton()->isEnabled());
-        QCOMPARE(driver.steps(), kDoneSteps);
-        QCOMPARE(textColour(driver.label("statusBadge")), firstBadgeColour);
-        driver.adb.setListing(kOneUnit);
-        driver.refresh();
-        QCOMPARE(driver.installButton()->text(), kCloseTitle);
-        QCOMPARE(textColour(driver.label("value_installed")), firstValueColour);
-        // Its press ends the application's event loop; exec() again, as later rows need one.
-        driver.adb.clearCalls();
-        QTimer::singleShot(0, driver.installButton(), &QPushButton::click);
-        QTimer unanswered;
-        QObject::connect(&unanswered, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-        unanswered.start(5000);
-        QCOMPARE(QCoreApplication::exec(), 0);
-        QCOMPARE(driver.adb.calls(), QList<QStringList>{});
     }
 
     // The unit being installed leaves adb's listing (the stream and "adb devices" alike)
@@ -425,9 +387,7 @@ private slots:
         const QString listingCode = "printf 'List of devices attached\\n%s' \"$1\" > \"$R/listing\"; printf '%04x%s' ${#1} \"$1\" >> \"$R/track.stream\"";
         driver.adb.replyWithScript({"-s", "S1", "install", "-r", driver.apkFile()},
                                    "say() { " + listingCode + "; }; gone() { say ''; }; back() { say \"$(printf 'S1\\tdevice\\n')\"; }\n" + install);
-        QSignalSpy done(driver.app.get(), &AppDelegate::installCompleted);
-        driver.pressInstall(kContinue);
-        QVERIFY(done.wait(20000));
+        QVERIFY(driver.installAndWait());
         QVERIFY2(driver.log().startsWith(log), qPrintable(driver.log()));
         const bool lostRow = log.startsWith("Связь");
         QCOMPARE(driver.badge() == "●  СВЯЗЬ С АВТОМОБИЛЕМ ПОТЕРЯНА", lostRow);
@@ -463,10 +423,10 @@ private slots:
         InstallerDriver driver(true, std::nullopt, watching());
         driver.adb.track("S1\tdevice\n");
         driver.launchWithOneUnit();
+        const QColor firstBadgeColour = textColour(driver.label("statusBadge"));
+        const QColor firstValueColour = textColour(driver.label("value_installed"));
         driver.adb.reply({"-s", "S1", "install", "-r", driver.apkFile()}, "Success\n");
-        QSignalSpy installed(driver.app.get(), &AppDelegate::installCompleted);
-        driver.pressInstall(kContinue);
-        QVERIFY(installed.wait(20000));
+        QVERIFY(driver.installAndWait());
         const QStringList done = driver.snapshot();
         QSignalSpy scans(driver.app.get(), &AppDelegate::refreshCompleted);
         driver.adb.setListing(kHeader);
@@ -478,6 +438,10 @@ private slots:
         QCOMPARE(driver.popup()->count(), 1);
         QVERIFY(driver.badge() != done.at(0));
         QVERIFY(driver.log() != done.at(1));
+        QCOMPARE(driver.steps(), kDoneSteps);
+        QVERIFY(driver.installButton()->isEnabled());
+        // What replaces the texts that told of the install is drawn as the window first drew it.
+        QCOMPARE(textColour(driver.label("statusBadge")), firstBadgeColour);
         driver.adb.setListing(kOneUnit);
         driver.adb.track("S1\tdevice\n");
         QVERIFY(scans.wait(10000));
@@ -487,22 +451,15 @@ private slots:
         QCOMPARE(driver.installButton()->text(), kCloseTitle);
         QVERIFY(driver.installButton()->isEnabled());
         QCOMPARE(buttonFace(driver.installButton()), kGreen);
-    }
-
-    // "adb devices" failing over and over while the install runs is no news of the unit: the
-    // install that succeeds is told as a success, not as a lost connection.
-    void failingPollsDuringInstall()
-    {
-        InstallerDriver driver(true, std::nullopt, watching(300));
-        driver.adb.track("S1\tdevice\n");
-        driver.launchWithOneUnit();
-        driver.adb.replyWithScript({"devices"}, "echo 'adb: cannot connect to daemon' >&2; exit 1");
-        driver.adb.replyWithScript({"-s", "S1", "install", "-r", driver.apkFile()}, "sleep 2; echo Success");
-        QSignalSpy installed(driver.app.get(), &AppDelegate::installCompleted);
-        driver.pressInstall(kContinue);
-        QVERIFY(installed.wait(20000));
-        QVERIFY(driver.adb.calls().count(QStringList{"devices"}) >= 1);
-        QCOMPARE(driver.log(), "Готово: Zorvik App обновлён, разрешение на установку APK выдано.");
+        QCOMPARE(textColour(driver.label("value_installed")), firstValueColour);
+        // Its press ends the application's event loop, and asks nothing of adb.
+        driver.adb.clearCalls();
+        QTimer::singleShot(0, driver.installButton(), &QPushButton::click);
+        QTimer unanswered;
+        QObject::connect(&unanswered, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        unanswered.start(5000);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QCOMPARE(driver.adb.calls(), QList<QStringList>{});
     }
 
     // A connect that ends while a scan the person asked for still runs leaves the window busy
@@ -541,7 +498,8 @@ private slots:
         driver.adb.replyWithScript({"connect", address}, "if mkdir \"$R/tried\" 2>/dev/null; then exec sleep 30; fi\n"
                                                          "printf 'connected to 192.168.1.50:5555\\n'");
         driver.launch();
-        QCOMPARE(driver.adb.calls().count(QStringList{"connect", address}), 1);
+        // The try runs in the background: on a loaded machine adb may start after the scan's end.
+        QTRY_COMPARE(driver.adb.calls().count(QStringList{"connect", address}), 1);
         QCOMPARE(driver.badge(), "●  ПОДКЛЮЧИТЕ АВТОМОБИЛЬ");
         QVERIFY(driver.child<QPushButton>("wifiButton")->isEnabled());
 

@@ -3,26 +3,18 @@
 // window sets, so they hold in whichever fonts the machine resolves.
 
 #include "installerdriver.h"
-#include "installerwindow.h"
 #include "networkunit.h"
 #include "wifidialog.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QImage>
 #include <QLayout>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QSignalSpy>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
 namespace {
 
@@ -63,268 +55,244 @@ class WindowTest : public QObject
     Q_OBJECT
 
 private slots:
-    void invariantsHoldInEveryState_data();
-    void invariantsHoldInEveryState();
-    void logIsMonospacedAndShowsAnOutcomeFromItsStart();
-    void wifiDialogSaysWhyAndForgets();
-    void wifiDialogPairing_data();
-    void wifiDialogPairing();
-    void wifiDialogLearnsWhetherAdbPairs();
+    void invariantsHoldInEveryState_data()
+    {
+        QTest::addColumn<QString>("listing");
+        QTest::addColumn<QSize>("logoSize");
+        QTest::addColumn<bool>("install");
+        // The logo is optional; every other suite runs without one.
+        QTest::newRow("no unit, small logo") << "" << QSize(60, 20) << false;
+        QTest::newRow("unauthorized, wide logo") << "S1\tunauthorized\n" << QSize(840, 70) << false;
+        QTest::newRow("one unit, tall logo") << "S1\tdevice\n" << QSize(100, 300) << false;
+        QTest::newRow("installed by keyboard") << "S1\tdevice\n" << QSize(420, 140) << true;
+    }
+
+    void invariantsHoldInEveryState()
+    {
+        QFETCH(QString, listing);
+        QFETCH(QSize, logoSize);
+        QFETCH(bool, install);
+        InstallerDriver driver;
+        QImage logo(logoSize, QImage::Format_ARGB32);
+        logo.fill(Qt::blue);
+        QVERIFY(logo.save(driver.adb.resourceDir() + QStringLiteral("/logo.png")));
+        FakeAdb::Device unit(QStringLiteral("S1"));
+        unit.model = QStringLiteral("<b>HU</b>&amp;L9"); // adb's text: shown as it came, never rendered
+        driver.adb.addDevice(unit);
+        driver.adb.setListing(QStringLiteral("List of devices attached\n") + listing);
+        driver.launch();
+        if (install) {
+            driver.adb.reply({"-s", "S1", "install", "-r", driver.apkFile()}, QStringLiteral("Success\n"));
+            // Return presses the default button, which goes ahead.
+            QStringList alerts;
+            QVERIFY(driver.installAndWait(QStringLiteral("\r"), &alerts));
+            QCOMPARE(alerts, QStringList{QStringLiteral("Установить Zorvik App?")});
+            QCOMPARE(driver.badge(), QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА — МОЖНО ЗАКРЫТЬ"));
+        }
+        if (listing.contains(QLatin1String("\tdevice")))
+            QVERIFY(driver.info(QStringLiteral("model")).contains(unit.model));
+        QWidget *window = driver.app->mainWindow();
+        QCOMPARE(window->minimumSize(), window->maximumSize());
+
+        // Layering is done by parenting (the logo and texts on the side panel, the rows on the
+        // card, whose shadow is an effect, not a widget), so no visible siblings may overlap.
+        // Our widgets are all named; Qt's own parts of the combo box and the log are unnamed or
+        // named "qt_...", and are left to Qt.
+        QList<QWidget *> own = window->findChildren<QWidget *>();
+        own.removeIf([window](const QWidget *widget) {
+            const QString name = widget->objectName();
+            return widget->window() != window || name.isEmpty() || name.startsWith(QLatin1String("qt_"));
+        });
+        for (QWidget *widget : std::as_const(own)) {
+            const QString name = widget->objectName();
+            QVERIFY2(widget->parentWidget()->rect().contains(widget->geometry()), qPrintable(name));
+            for (QWidget *other : std::as_const(own))
+                if (other != widget && other->parent() == widget->parent() && widget->isVisibleTo(window)
+                    && other->isVisibleTo(window))
+                    QVERIFY2(!widget->geometry().intersects(other->geometry()),
+                             qPrintable(name + " overlaps " + other->objectName()));
+            if (auto *label = qobject_cast<QLabel *>(widget)) {
+                QVERIFY2(fits(label, label->text(), Qt::TextWordWrap), qPrintable(name + ": " + label->text()));
+                QCOMPARE(accessibleText(label), label->text());
+                // Within a pixel: fractional screen scales round the logo to whole device pixels.
+                const QSizeF shown = label->pixmap().deviceIndependentSize();
+                QVERIFY(shown.width() <= label->width() + 1 && shown.height() <= label->height() + 1);
+                if (name.startsWith(QLatin1String("value_")))
+                    QCOMPARE(accessibleText(label, QAccessible::Description),
+                             driver.label("caption_" + name.mid(6))->text());
+            }
+            if (auto *button = qobject_cast<QPushButton *>(widget)) {
+                QVERIFY2(fits(button, button->text(), Qt::TextSingleLine), qPrintable(button->text()));
+                QCOMPARE(accessibleText(button), button->text());
+            }
+        }
+
+        // Frames that mean something: the side panel fills the left edge, the right column shares
+        // one left edge.
+        QCOMPARE(window->findChild<QWidget *>("sidePanel")->geometry(), QRect(0, 0, 330, 650));
+        for (const char *name : {"devicePopup", "statusBadge", "infoCard", "installButton", "progress", "logView"})
+            QCOMPARE(window->findChild<QWidget *>(name)->x(), driver.label(QStringLiteral("heading"))->x());
+
+        // Linux screen readers read the popup's current item, and what it is from its label.
+        const auto labels = QAccessible::queryAccessibleInterface(driver.popup())->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels.first().first->object(), driver.label(QStringLiteral("heading")));
+
+        // Tab visits the enabled controls in the order they are laid out, and comes round again.
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QStringList expected;
+        for (const char *name : {"devicePopup", "refreshButton", "wifiButton", "installButton", "logView"})
+            if (window->findChild<QWidget *>(name)->isEnabled())
+                expected << QLatin1String(name);
+        expected << expected.first();
+        window->findChild<QWidget *>(expected.first())->setFocus();
+        QStringList visited{QApplication::focusWidget()->objectName()};
+        while (visited.size() < expected.size()) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(visited, expected);
+    }
+
+    void logIsMonospacedAndShowsAnOutcomeFromItsStart()
+    {
+        InstallerDriver driver;
+        driver.launchWithOneUnit();
+        auto *log = driver.app->mainWindow()->findChild<QPlainTextEdit *>(QStringLiteral("logView"));
+        const QFontMetrics metrics(log->font());
+        for (const char *glyph : {"W", "0", "—", "Ж", ".", " "})
+            QCOMPARE(metrics.horizontalAdvance(QString::fromUtf8(glyph)), metrics.horizontalAdvance(u'i'));
+
+        // A failed install's outcome is read from its first line, where the explanation is,
+        // however many lines adb printed after it.
+        driver.adb.reply({"-s", "S1", "install", "-r", driver.apkFile()},
+                         QStringLiteral("Performing Streamed Install\n").repeated(40)
+                             + "adb: failed to install x.apk: Failure [INSTALL_FAILED_INSUFFICIENT_STORAGE]\n", 1);
+        QVERIFY(driver.installAndWait());
+        QScrollBar *bar = log->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), 0);
+        QVERIFY(log->cursorRect().top() >= 0 && log->cursorRect().top() < metrics.height());
+    }
+
+    // The reason follows every keystroke, and only an address that passes can be sent.
+    void wifiDialogSaysWhyAndForgets()
+    {
+        WifiDialog dialog;
+        QSignalSpy forgotten(&dialog, &WifiDialog::forgetRequested);
+        dialog.setRememberedAddress(QStringLiteral("192.168.1.50:5555"));
+        dialog.show();
+        auto *field = dialog.findChild<QLineEdit *>(QStringLiteral("wifiAddress"));
+        auto *reason = dialog.findChild<QLabel *>(QStringLiteral("wifiAddressReason"));
+        auto *forget = dialog.findChild<QPushButton *>(QStringLiteral("forgetAddress"));
+        auto *connectButton = dialog.findChild<QPushButton *>(QStringLiteral("connectButton"));
+        QCOMPARE(field->text(), QStringLiteral("192.168.1.50:5555"));
+        QVERIFY(forget->isVisible() && connectButton->isEnabled() && !reason->isVisible());
+        checkDialogTexts(dialog);
+
+        forget->click();
+        QCOMPARE(forgotten.size(), 1);
+        QVERIFY(field->text().isEmpty() && !forget->isVisible());
+        QVERIFY2(!reason->isVisible(), "nothing is said about an empty field");
+        QVERIFY(!connectButton->isEnabled());
+
+        QTest::keyClicks(field, QStringLiteral("192,168,1,50"));
+        QCOMPARE(reason->text(), QStringLiteral("Используйте точки, а не запятые: 192.168.1.50"));
+        QCOMPARE(accessibleText(field, QAccessible::Description), reason->text());
+        QVERIFY(reason->isVisible() && !connectButton->isEnabled());
+        checkDialogTexts(dialog);
+        QTest::keyClick(field, Qt::Key_Return);
+        QVERIFY2(dialog.isVisible() && dialog.result() == QDialog::Rejected, "Return sends nothing that is refused");
+
+        field->clear();
+        QTest::keyClicks(field, QStringLiteral("10.0.0.7"));
+        QVERIFY(!reason->isVisible() && connectButton->isEnabled());
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.request()->address, QStringLiteral("10.0.0.7:5555"));
+        QVERIFY(!dialog.request()->pairs());
+        QCOMPARE(forgotten.size(), 1);
+    }
+
+    // The three fields of pairing by code; the connect address starts as the pairing host.
+    void wifiDialogPairing_data()
+    {
+        QTest::addColumn<QString>("pairing");       // typed into "Адрес и порт для сопряжения"
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("connectKeys");   // typed after what the connect field holds
+        QTest::addColumn<QString>("connect");       // what the connect field then holds
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("all given") << "192.168.1.50:37123" << "123456" << "41235" << "192.168.1.50:41235" << true;
+        QTest::newRow("connect port left out") << "192.168.1.50:37123" << "123456" << "" << "192.168.1.50:" << false;
+        QTest::newRow("pairing port left out") << "192.168.1.50" << "123456" << "41235" << "192.168.1.50:41235" << false;
+        QTest::newRow("five digits") << "192.168.1.50:37123" << "12345" << "41235" << "192.168.1.50:41235" << false;
+        QTest::newRow("IPv6 host") << "[fe80::a:1]:37123" << "654321" << "41235" << "[fe80::a:1]:41235" << true;
+    }
+
+    void wifiDialogPairing()
+    {
+        QFETCH(QString, pairing);
+        QFETCH(QString, code);
+        QFETCH(QString, connectKeys);
+        QFETCH(bool, accepted);
+        WifiDialog dialog;
+        dialog.show();
+        // Whether adb pairs is learnt while the dialog is open; until then, or when it can't,
+        // the way is there but can't be chosen, and only "can't" says why.
+        auto *way = dialog.findChild<QCheckBox *>(QStringLiteral("pairingWay"));
+        auto *why = dialog.findChild<QLabel *>(QStringLiteral("pairingUnavailable"));
+        auto *plainField = dialog.findChild<QLineEdit *>(QStringLiteral("wifiAddress"));
+        QCOMPARE(way->accessibleName(), QStringLiteral("Сопряжение по коду (Android 11 и новее)"));
+        QVERIFY(way->isVisible() && !way->isEnabled() && !why->isVisible());
+        dialog.setPairingSupport(PairingSupport::Unavailable);
+        QVERIFY(way->isVisible() && !way->isEnabled() && why->isVisible());
+        QCOMPARE(why->text().split(u'\n'),
+                 (QStringList{"Для сопряжения по коду нужен adb 30 или новее.",
+                              "В Debian 12 установите пакет adb из bookworm-backports (в Debian 13 подходящий уже есть) и "
+                              "перезапустите установщик."}));
+        checkDialogTexts(dialog);
+        dialog.setPairingSupport(PairingSupport::Available);
+        QVERIFY(way->isEnabled() && !why->isVisible());
+        way->click();
+        QVERIFY(!plainField->isVisible());
+        QCOMPARE(dialog.focusWidget()->objectName(), QStringLiteral("pairingAddress"));
+        // Each field in the order a person fills it, and the name a screen reader gives it.
+        QList<QLineEdit *> fields;
+        for (const auto &[name, spoken, typed] : {std::tuple("pairingAddress", "Адрес и порт для сопряжения", pairing),
+                                                  std::tuple("pairingCode", "Код сопряжения", code),
+                                                  std::tuple("connectAddress", "Адрес и порт для подключения", connectKeys)}) {
+            fields << dialog.findChild<QLineEdit *>(QLatin1String(name));
+            QCOMPARE(fields.last()->accessibleName(), QString::fromUtf8(spoken));
+            QTest::keyClicks(fields.last(), typed);
+        }
+        QLineEdit *connectField = fields.last();
+        QTEST(connectField->text(), "connect");
+        QVERIFY(connectField->isVisible());
+        checkDialogTexts(dialog);
+        QTest::keyClick(fields[1], Qt::Key_Return);
+        QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
+        QCOMPARE(dialog.findChild<QPushButton *>(QStringLiteral("connectButton"))->isEnabled(), accepted);
+        QCOMPARE(bool(dialog.request()), accepted);
+        if (!accepted) {
+            // Should the answer turn, the plain way comes back rather than fields that can't be sent.
+            dialog.setPairingSupport(PairingSupport::Unavailable);
+            QVERIFY(!way->isChecked() && plainField->isVisible());
+            return;
+        }
+        const WifiRequest request = *dialog.request();
+        QVERIFY(request.pairs());
+        QCOMPARE(request.pairingAddress, adb::normalisedAddress(pairing).value());
+        QCOMPARE(request.pairingCode, code);
+        QTEST(request.address, "connect");
+
+        // An address the person typed for the connect is theirs: the pairing host no longer fills it.
+        connectField->selectAll();
+        QTest::keyClicks(connectField, QStringLiteral("10.0.0.9:40000"));
+        QTest::keyClicks(fields[0], QStringLiteral("9"));
+        QCOMPARE(connectField->text(), QStringLiteral("10.0.0.9:40000"));
+    }
 };
-
-void WindowTest::invariantsHoldInEveryState_data()
-{
-    QTest::addColumn<QString>("listing");
-    QTest::addColumn<QSize>("logoSize");
-    QTest::addColumn<bool>("install");
-    // The logo is optional; every other suite runs without one.
-    QTest::newRow("no unit, small logo") << "" << QSize(60, 20) << false;
-    QTest::newRow("unauthorized, wide logo") << "S1\tunauthorized\n" << QSize(840, 70) << false;
-    QTest::newRow("one unit, tall logo") << "S1\tdevice\n" << QSize(100, 300) << false;
-    QTest::newRow("installed by keyboard") << "S1\tdevice\n" << QSize(420, 140) << true;
-}
-
-void WindowTest::invariantsHoldInEveryState()
-{
-    QFETCH(QString, listing);
-    QFETCH(QSize, logoSize);
-    QFETCH(bool, install);
-    InstallerDriver driver;
-    QImage logo(logoSize, QImage::Format_ARGB32);
-    logo.fill(Qt::blue);
-    QVERIFY(logo.save(driver.adb.resourceDir() + QStringLiteral("/logo.png")));
-    FakeAdb::Device unit(QStringLiteral("S1"));
-    unit.model = QStringLiteral("<b>HU</b>&amp;L9"); // adb's text: shown as it came, never rendered
-    driver.adb.addDevice(unit);
-    driver.adb.setListing(QStringLiteral("List of devices attached\n") + listing);
-    driver.launch();
-    if (install) {
-        const QStringList installCall{"-s", "S1", "install", "-r", driver.apkFile()};
-        driver.adb.reply(installCall, QStringLiteral("Success\n"));
-        // Return presses the default button, which goes ahead.
-        QSignalSpy done(driver.app.get(), &AppDelegate::installCompleted);
-        QCOMPARE(driver.pressInstall(QStringLiteral("\r")), QStringList{QStringLiteral("Установить Zorvik App?")});
-        QVERIFY(done.wait(20000));
-        QVERIFY(driver.adb.calls().contains(installCall));
-    }
-    if (listing.contains(QLatin1String("\tdevice")))
-        QVERIFY(driver.info(QStringLiteral("model")).contains(unit.model));
-    QWidget *window = driver.app->mainWindow();
-    QCOMPARE(window->windowTitle(), QStringLiteral("Zorvik App Installer"));
-    QCOMPARE(window->minimumSize(), QSize(980, 650));
-    QCOMPARE(window->maximumSize(), QSize(980, 650));
-
-    // Layering is done by parenting (the logo and texts on the side panel, the rows on the
-    // card, whose shadow is an effect, not a widget), so no visible siblings may overlap.
-    // Our widgets are all named; Qt's own parts of the combo box and the log are unnamed or
-    // named "qt_...", and are left to Qt.
-    QList<QWidget *> own = window->findChildren<QWidget *>();
-    own.removeIf([window](const QWidget *widget) {
-        const QString name = widget->objectName();
-        return widget->window() != window || name.isEmpty() || name.startsWith(QLatin1String("qt_"));
-    });
-    for (QWidget *widget : std::as_const(own)) {
-        const QString name = widget->objectName();
-        QVERIFY2(widget->parentWidget()->rect().contains(widget->geometry()), qPrintable(name));
-        for (QWidget *other : std::as_const(own))
-            if (other != widget && other->parent() == widget->parent() && widget->isVisibleTo(window)
-                && other->isVisibleTo(window))
-                QVERIFY2(!widget->geometry().intersects(other->geometry()),
-                         qPrintable(name + " overlaps " + other->objectName()));
-        if (auto *label = qobject_cast<QLabel *>(widget)) {
-            QVERIFY2(fits(label, label->text(), Qt::TextWordWrap), qPrintable(name + ": " + label->text()));
-            QCOMPARE(accessibleText(label), label->text());
-            // Within a pixel: fractional screen scales round the logo to whole device pixels.
-            const QSizeF shown = label->pixmap().deviceIndependentSize();
-            QVERIFY(shown.width() <= label->width() + 1 && shown.height() <= label->height() + 1);
-            if (name.startsWith(QLatin1String("value_")))
-                QCOMPARE(accessibleText(label, QAccessible::Description),
-                         driver.label("caption_" + name.mid(6))->text());
-        }
-        if (auto *button = qobject_cast<QPushButton *>(widget)) {
-            QVERIFY2(fits(button, button->text(), Qt::TextSingleLine), qPrintable(button->text()));
-            QCOMPARE(accessibleText(button), button->text());
-        }
-    }
-
-    // Frames that mean something: the side panel fills the left edge, the right column shares
-    // one left edge.
-    QCOMPARE(window->findChild<QWidget *>("sidePanel")->geometry(), QRect(0, 0, 330, 650));
-    for (const char *name : {"devicePopup", "statusBadge", "infoCard", "installButton", "progress", "logView"})
-        QCOMPARE(window->findChild<QWidget *>(name)->x(), driver.label(QStringLiteral("heading"))->x());
-
-    // Linux screen readers read the popup's current item, and what it is from its label.
-    const auto labels = QAccessible::queryAccessibleInterface(driver.popup())->relations(QAccessible::Label);
-    QCOMPARE(labels.size(), 1);
-    QCOMPARE(labels.first().first->object(), driver.label(QStringLiteral("heading")));
-
-    // Tab visits the enabled controls in the order they are laid out, and comes round again.
-    window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window));
-    QStringList expected;
-    for (const char *name : {"devicePopup", "refreshButton", "wifiButton", "installButton", "logView"})
-        if (window->findChild<QWidget *>(name)->isEnabled())
-            expected << QLatin1String(name);
-    expected << expected.first();
-    window->findChild<QWidget *>(expected.first())->setFocus();
-    QStringList visited{QApplication::focusWidget()->objectName()};
-    while (visited.size() < expected.size()) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        visited << QApplication::focusWidget()->objectName();
-    }
-    QCOMPARE(visited, expected);
-}
-
-void WindowTest::logIsMonospacedAndShowsAnOutcomeFromItsStart()
-{
-    InstallerDriver driver;
-    driver.launchWithOneUnit();
-    auto *log = driver.app->mainWindow()->findChild<QPlainTextEdit *>(QStringLiteral("logView"));
-    const QFontMetrics metrics(log->font());
-    for (const char *glyph : {"W", "0", "—", "Ж", ".", " "})
-        QCOMPARE(metrics.horizontalAdvance(QString::fromUtf8(glyph)), metrics.horizontalAdvance(u'i'));
-
-    // A failed install's outcome is read from its first line, where the explanation is,
-    // however many lines adb printed after it.
-    driver.adb.reply({"-s", "S1", "install", "-r", driver.apkFile()},
-                     QStringLiteral("Performing Streamed Install\n").repeated(40)
-                         + "adb: failed to install x.apk: Failure [INSTALL_FAILED_INSUFFICIENT_STORAGE]\n", 1);
-    QSignalSpy done(driver.app.get(), &AppDelegate::installCompleted);
-    driver.pressInstall(QStringLiteral("Продолжить"));
-    QVERIFY(done.wait(20000));
-    QScrollBar *bar = log->verticalScrollBar();
-    QVERIFY(bar->maximum() > 0);
-    QCOMPARE(bar->value(), 0);
-    QVERIFY(log->cursorRect().top() >= 0 && log->cursorRect().top() < metrics.height());
-}
-
-// The reason follows every keystroke, and only an address that passes can be sent.
-void WindowTest::wifiDialogSaysWhyAndForgets()
-{
-    WifiDialog dialog;
-    QSignalSpy forgotten(&dialog, &WifiDialog::forgetRequested);
-    dialog.setRememberedAddress(QStringLiteral("192.168.1.50:5555"));
-    dialog.show();
-    auto *field = dialog.findChild<QLineEdit *>(QStringLiteral("wifiAddress"));
-    auto *reason = dialog.findChild<QLabel *>(QStringLiteral("wifiAddressReason"));
-    auto *forget = dialog.findChild<QPushButton *>(QStringLiteral("forgetAddress"));
-    auto *connectButton = dialog.findChild<QPushButton *>(QStringLiteral("connectButton"));
-    QCOMPARE(field->text(), QStringLiteral("192.168.1.50:5555"));
-    QVERIFY(forget->isVisible() && connectButton->isEnabled() && !reason->isVisible());
-    checkDialogTexts(dialog);
-
-    forget->click();
-    QCOMPARE(forgotten.size(), 1);
-    QVERIFY(field->text().isEmpty() && !forget->isVisible());
-    QVERIFY2(!reason->isVisible(), "nothing is said about an empty field");
-    QVERIFY(!connectButton->isEnabled());
-
-    QTest::keyClicks(field, QStringLiteral("192,168,1,50"));
-    QCOMPARE(reason->text(), QStringLiteral("Используйте точки, а не запятые: 192.168.1.50"));
-    QCOMPARE(accessibleText(field, QAccessible::Description), reason->text());
-    QVERIFY(reason->isVisible() && !connectButton->isEnabled());
-    checkDialogTexts(dialog);
-    QTest::keyClick(field, Qt::Key_Return);
-    QVERIFY2(dialog.isVisible() && dialog.result() == QDialog::Rejected, "Return sends nothing that is refused");
-
-    field->clear();
-    QTest::keyClicks(field, QStringLiteral("10.0.0.7"));
-    QVERIFY(!reason->isVisible() && connectButton->isEnabled());
-    QTest::keyClick(field, Qt::Key_Return);
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.request()->address, QStringLiteral("10.0.0.7:5555"));
-    QVERIFY(!dialog.request()->pairs());
-    QCOMPARE(forgotten.size(), 1);
-}
-
-// The three fields of pairing by code; the connect address starts as the pairing host.
-void WindowTest::wifiDialogPairing_data()
-{
-    QTest::addColumn<QString>("pairing");       // typed into "Адрес и порт для сопряжения"
-    QTest::addColumn<QString>("code");
-    QTest::addColumn<QString>("connectKeys");   // typed after what the connect field holds
-    QTest::addColumn<QString>("connect");       // what the connect field then holds
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("all given") << "192.168.1.50:37123" << "123456" << "41235" << "192.168.1.50:41235" << true;
-    QTest::newRow("connect port left out") << "192.168.1.50:37123" << "123456" << "" << "192.168.1.50:" << false;
-    QTest::newRow("pairing port left out") << "192.168.1.50" << "123456" << "41235" << "192.168.1.50:41235" << false;
-    QTest::newRow("five digits") << "192.168.1.50:37123" << "12345" << "41235" << "192.168.1.50:41235" << false;
-    QTest::newRow("a letter in the code") << "192.168.1.50:37123" << "12a456" << "41235" << "192.168.1.50:41235" << false;
-    QTest::newRow("commas in the host") << "192,168,1,50:37123" << "123456" << "41235" << "192,168,1,50:41235" << false;
-    QTest::newRow("IPv6 host") << "[fe80::a:1]:37123" << "654321" << "41235" << "[fe80::a:1]:41235" << true;
-}
-
-void WindowTest::wifiDialogPairing()
-{
-    QFETCH(QString, pairing);
-    QFETCH(QString, code);
-    QFETCH(QString, connectKeys);
-    QFETCH(bool, accepted);
-    WifiDialog dialog;
-    dialog.setPairingSupport(PairingSupport::Available);
-    dialog.show();
-    dialog.findChild<QCheckBox *>(QStringLiteral("pairingWay"))->click();
-    QVERIFY(!dialog.findChild<QLineEdit *>(QStringLiteral("wifiAddress"))->isVisible());
-    auto *pairingField = dialog.findChild<QLineEdit *>(QStringLiteral("pairingAddress"));
-    auto *codeField = dialog.findChild<QLineEdit *>(QStringLiteral("pairingCode"));
-    auto *connectField = dialog.findChild<QLineEdit *>(QStringLiteral("connectAddress"));
-    QCOMPARE(pairingField->accessibleName(), QStringLiteral("Адрес и порт для сопряжения"));
-    QCOMPARE(codeField->accessibleName(), QStringLiteral("Код сопряжения"));
-    QCOMPARE(connectField->accessibleName(), QStringLiteral("Адрес и порт для подключения"));
-    QCOMPARE(dialog.focusWidget(), pairingField);
-    QTest::keyClicks(pairingField, pairing);
-    QTest::keyClicks(codeField, code);
-    QTest::keyClicks(connectField, connectKeys);
-    QTEST(connectField->text(), "connect");
-    checkDialogTexts(dialog);
-    QTest::keyClick(codeField, Qt::Key_Return);
-    QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
-    QCOMPARE(dialog.findChild<QPushButton *>(QStringLiteral("connectButton"))->isEnabled(), accepted);
-    if (!accepted) {
-        QVERIFY(!dialog.request());
-        return;
-    }
-    const WifiRequest request = *dialog.request();
-    QVERIFY(request.pairs());
-    QCOMPARE(request.pairingAddress, adb::normalisedAddress(pairing).value());
-    QCOMPARE(request.pairingCode, code);
-    QTEST(request.address, "connect");
-
-    // An address the person typed for the connect is theirs: the pairing host no longer fills it.
-    connectField->selectAll();
-    QTest::keyClicks(connectField, QStringLiteral("10.0.0.9:40000"));
-    QTest::keyClicks(pairingField, QStringLiteral("9"));
-    QCOMPARE(connectField->text(), QStringLiteral("10.0.0.9:40000"));
-}
-
-// Whether adb pairs is learnt while the dialog is open; until then, or when it can't, the
-// way is there but can't be chosen, and only "can't" says why.
-void WindowTest::wifiDialogLearnsWhetherAdbPairs()
-{
-    WifiDialog dialog;
-    dialog.show();
-    auto *way = dialog.findChild<QCheckBox *>(QStringLiteral("pairingWay"));
-    auto *why = dialog.findChild<QLabel *>(QStringLiteral("pairingUnavailable"));
-    QCOMPARE(way->accessibleName(), QStringLiteral("Сопряжение по коду (Android 11 и новее)"));
-    QVERIFY(way->isVisible() && !way->isEnabled() && !why->isVisible());
-
-    dialog.setPairingSupport(PairingSupport::Unavailable);
-    QVERIFY(way->isVisible() && !way->isEnabled() && why->isVisible());
-    QCOMPARE(why->text().split(u'\n'),
-             (QStringList{"Для сопряжения по коду нужен adb 30 или новее.",
-                          "В Debian 12 установите пакет adb из bookworm-backports (в Debian 13 подходящий уже есть) и "
-                          "перезапустите установщик."}));
-    checkDialogTexts(dialog);
-
-    dialog.setPairingSupport(PairingSupport::Available);
-    QVERIFY(way->isEnabled() && !why->isVisible());
-    way->click();
-    QVERIFY(dialog.findChild<QWidget *>(QStringLiteral("pairingFields"))->isVisible());
-    checkDialogTexts(dialog);
-    // Should the answer turn, the plain way comes back rather than fields that can't be sent.
-    dialog.setPairingSupport(PairingSupport::Unavailable);
-    QVERIFY(!way->isChecked() && dialog.findChild<QLineEdit *>(QStringLiteral("wifiAddress"))->isVisible());
-}
 
 QTEST_MAIN(WindowTest)
 #include "tst_window.moc"
