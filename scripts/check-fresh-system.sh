@@ -164,7 +164,7 @@ log "copying the pristine $suite tree"
 cp -a --one-file-system "$pristine" "$copy"
 rm -f "$copy/.zorvik-pristine"
 cp -L /etc/resolv.conf "$copy/etc/resolv.conf"
-mkdir -p "$copy/var/cache/apt/archives"
+mkdir -p "$copy/var/cache/apt/archives" "$debs/partial"
 
 # The commit, not the working files: what CI would clone.
 if ! git -C "$repo" diff --quiet HEAD 2>/dev/null; then
