@@ -174,8 +174,9 @@ void PackagingTest::debianAndAppStreamFindNothingAmiss()
     // validate-tree also checks that the launchable names a desktop entry the package ships.
     // Software centres hide an app without a content rating, which --pedantic reports as a
     // mere note, so any note fails here too. The developer is given in AppStream 1.0's
-    // form, which appstreamcli before 1.0 (Debian 12's) does not know yet: there, and only
-    // there, that one tag may be reported as unknown.
+    // form, which appstreamcli before 1.0 (Debian 12's) does not know yet: there that one tag
+    // is reported as unknown, and nothing else. Its absence there would mean the deprecated
+    // <developer_name> is back, which Debian 13's appstreamcli reports.
     const QString output = run(QStringLiteral("appstreamcli"), {QStringLiteral("validate-tree"), QStringLiteral("--no-net"), QStringLiteral("--pedantic"), m_root});
     const QString toolVersion = run(QStringLiteral("appstreamcli"), {QStringLiteral("--version")});
     const QRegularExpressionMatch major = QRegularExpression(QStringLiteral(R"((\d+)\.\d+)")).match(toolVersion);
