@@ -136,8 +136,19 @@ void PackagingTest::unpackedProgramRunsTheSystemsAdb()
         QProcess installer;
         installer.setWorkingDirectory(m_dir.path());   // nothing relative may help
         installer.start(program, {});
+        // A server that answers, not only a port that accepts: adb 34 listens before it serves,
+        // and until it serves it still owes the client that started it its ready note. Were
+        // the installer ended then, taking that client with it, the server would end too.
         QTcpSocket server;
-        QTRY_VERIFY_WITH_TIMEOUT((server.abort(), server.connectToHost(QHostAddress::LocalHost, port.toUShort()), server.waitForConnected(1000)), 30000);
+        const auto answers = [&] {
+            server.abort();
+            server.connectToHost(QHostAddress::LocalHost, port.toUShort());
+            if (!server.waitForConnected(1000))
+                return false;
+            server.write("000chost:version");
+            return server.waitForReadyRead(1000) && server.read(4) == "OKAY";
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(answers(), 30000);
         QVERIFY2(installer.state() == QProcess::Running, installer.readAllStandardError().constData());
         installer.kill();
         installer.waitForFinished();
