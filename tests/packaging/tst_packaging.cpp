@@ -4,6 +4,7 @@
 // build that carries an APK of its own.
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -148,8 +149,14 @@ void PackagingTest::unpackedProgramRunsTheSystemsAdb()
             server.write("000chost:version");
             return server.waitForReadyRead(1000) && server.read(4) == "OKAY";
         };
-        QTRY_VERIFY_WITH_TIMEOUT(answers(), 30000);
-        QVERIFY2(installer.state() == QProcess::Running, installer.readAllStandardError().constData());
+        QVERIFY2(installer.waitForStarted(), qPrintable(installer.errorString()));
+        bool answered = false;
+        for (QDeadlineTimer limit(30000); !answered && installer.state() == QProcess::Running && !limit.hasExpired();)
+            answered = answers() || (QTest::qWait(100), false);
+        QVERIFY2(answered && installer.state() == QProcess::Running,
+                 qPrintable(QStringLiteral("%1, port %2, %3: %4")
+                                .arg(program, port, answered ? QStringLiteral("server answered") : QStringLiteral("no server answered"),
+                                     QString::fromUtf8(installer.readAllStandardError()))));
         installer.kill();
         installer.waitForFinished();
         run(adb, {QStringLiteral("kill-server")});
