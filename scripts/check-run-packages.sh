@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks ./run.sh's package list as a fresh Debian 12 machine would install it: the list with
+# Checks ./run.sh's package list as a fresh Debian 12 or 13 machine would install it: the list with
 # its Depends, recursively, without Recommends (setup.sh installs none). None of the test
 # tools may be among them, and every program and library the configure in BUILD_DIR found
 # must come from one of them: check-run-packages.sh BUILD_DIR.
@@ -23,7 +23,7 @@ found=$(sed -n -e 's/^\(CMAKE_CXX_COMPILER\|CMAKE_MAKE_PROGRAM\|CMAKE_COMMAND\|Z
 [ "$(wc -l <<<"$found")" -ge 8 ] || { echo "check-run-packages: $cache lacks what configure found" >&2; exit 1; }
 for path in $found; do
     real=$(readlink -f "$path")
-    # Debian 12 is merged-/usr, but dpkg knows /usr/bin/gzip as /bin/gzip.
+    # Debian 12 is merged-/usr, but dpkg knows /usr/bin/gzip as /bin/gzip (13 by its real path).
     package=$( (dpkg -S "$real" 2>/dev/null || dpkg -S "${real#/usr}") | head -n 1 | cut -d: -f1)
     if ! grep -qx "$package" <<<"$closure"; then
         echo "check-run-packages: $path comes from $package, which ./run.sh does not install" >&2

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what the installer needs on Debian 12: `setup.sh` what building and running it
-# needs (./run.sh), `setup.sh --tests` that and what its tests need as well (./test.sh).
-# Runs apt-get only for packages that are missing, as root or through sudo.
+# Installs what the installer needs on Debian 12 or 13: `setup.sh` what building and running
+# it needs (./run.sh), `setup.sh --tests` that and what its tests need as well (./test.sh).
+# Runs apt-get only for packages that are missing, as root or through sudo. Every name here
+# is one both releases have: the version-less packages that follow each release's default
+# compiler, never one tied to a version only one release ships.
 set -euo pipefail
 
 # Building and running.
@@ -11,11 +13,12 @@ packages=(
     adb fonts-inter fonts-dejavu-core
 )
 # Testing: the package checks (cpack's shlibdeps runs file), the fuzzers (clang's libFuzzer),
-# the digest benchmark's reference (openssl).
+# the digest benchmark's reference (openssl), the simulated unit's pairing by code (BoringSSL).
 test_packages=(
     file lintian appstream
-    clang libclang-rt-14-dev
+    clang libclang-rt-dev
     openssl
+    android-libboringssl-dev
 )
 case "${1:-}" in
     "") ;;

@@ -9,7 +9,9 @@ endif()
 # libraries it was built against.
 file(REMOVE "${resources}/adb")
 file(CREATE_LINK /usr/bin/adb "${resources}/adb" SYMBOLIC)
-# The udev rule that lets the desk's user open the car's USB device. COPY, not INSTALL:
-# cpack still has DESTDIR set here, which INSTALL would put in front once more.
-file(COPY "${CPACK_ZORVIK_PACKAGING_DIR}/debian/70-zorvik-installer.rules" DESTINATION "${root}/lib/udev/rules.d"
+# The udev rule that lets the desk's user open the car's USB device. /usr/lib, not /lib: on a
+# merged-/usr system (Debian 12 and later) both are one folder, and dpkg must know the file by
+# its real path. COPY, not INSTALL: cpack still has DESTDIR set here, which INSTALL would put
+# in front once more.
+file(COPY "${CPACK_ZORVIK_PACKAGING_DIR}/debian/70-zorvik-installer.rules" DESTINATION "${root}/usr/lib/udev/rules.d"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)

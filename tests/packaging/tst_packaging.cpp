@@ -4,7 +4,9 @@
 // build that carries an APK of its own.
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -76,24 +78,37 @@ void PackagingTest::initTestCase()
 
 void PackagingTest::packageOnlyParts()
 {
-    // The udev rule, before 73-seat-late.rules, which acts on its uaccess tag.
-    const QByteArray rule = readFile(m_root + QStringLiteral("/lib/udev/rules.d/70-zorvik-installer.rules"));
-    QVERIFY(rule.contains("\nSUBSYSTEM==\"usb\", ENV{ID_USB_INTERFACES}==\"*:ff420?:*\", TAG+=\"uaccess\"\n"));
+    // The udev rule, before 73-seat-late.rules, which acts on its uaccess tag, in /usr/lib: on
+    // merged /usr, /lib is only a link to it, and lintian refuses a package that names it.
+    QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("/lib")));
+    const QByteArray rule = readFile(m_root + QStringLiteral("/usr/lib/udev/rules.d/70-zorvik-installer.rules"));
+    const QRegularExpression ruleLine(QStringLiteral(R"re(\nSUBSYSTEM=="usb", ENV\{ID_USB_INTERFACES\}=="([^"]+)", TAG\+="uaccess"\n)re"));
+    const QString interfaces = ruleLine.match(QString::fromUtf8(rule)).captured(1);
+    QCOMPARE(interfaces, QStringLiteral("*:ff420?:*"));
 
     // Only the package: an install into a folder keeps a real adb and writes no rule.
     const QString folder = m_dir.filePath(QStringLiteral("folder"));
     run(QStringLiteral(ZORVIK_CMAKE), {QStringLiteral("--install"), QStringLiteral(ZORVIK_BUILD_DIR), QStringLiteral("--prefix"), folder});
     const QFileInfo copied(folder + QStringLiteral("/resources/adb"));
-    QVERIFY(copied.isExecutable() && !copied.isSymLink() && !QFile::exists(folder + QStringLiteral("/lib")));
+    QVERIFY(copied.isExecutable() && !copied.isSymLink());
+    QDirIterator anyRule(folder, {QStringLiteral("*.rules")}, QDir::Files, QDirIterator::Subdirectories);
+    QVERIFY2(!anyRule.hasNext(), qPrintable(anyRule.next()));
 
     // The scripts that make udev read it: valid shell, and quiet success where there is no
-    // udevadm, as in a chroot.
+    // udevadm, as in a chroot. Where udev runs they re-trigger exactly the devices the rule
+    // matches, not every USB device on the machine.
     const QString control = m_dir.filePath(QStringLiteral("control"));
     run(QStringLiteral("dpkg-deb"), {QStringLiteral("-e"), m_deb, control});
     const QTemporaryDir emptyPath;
     for (const QString &script : {control + QStringLiteral("/postinst"), control + QStringLiteral("/postrm")}) {
         run(QStringLiteral("sh"), {QStringLiteral("-n"), script});
         run(QStringLiteral("env"), {QStringLiteral("-i"), QStringLiteral("PATH=") + emptyPath.path(), QStringLiteral("/bin/sh"), script, QStringLiteral("configure")});
+        const QString text = QString::fromUtf8(readFile(script));
+        const QStringList triggers = text.split(u'\n').filter(QRegularExpression(QStringLiteral(R"(^\s*udevadm\s+trigger\s)")));
+        QCOMPARE(triggers.size(), 1);
+        QVERIFY2(triggers[0].contains(QStringLiteral(" --subsystem-match=usb "))
+                     && triggers[0].contains(QStringLiteral(" --property-match=ID_USB_INTERFACES='") + interfaces + u'\''),
+                 qPrintable(script + QStringLiteral(": ") + triggers[0]));
     }
 
     // Hardened: relocations bound at start and made read-only then.
@@ -122,9 +137,26 @@ void PackagingTest::unpackedProgramRunsTheSystemsAdb()
         QProcess installer;
         installer.setWorkingDirectory(m_dir.path());   // nothing relative may help
         installer.start(program, {});
+        // A server that answers, not only a port that accepts: adb 34 listens before it serves,
+        // and until it serves it still owes the client that started it its ready note. Were
+        // the installer ended then, taking that client with it, the server would end too.
         QTcpSocket server;
-        QTRY_VERIFY_WITH_TIMEOUT((server.abort(), server.connectToHost(QHostAddress::LocalHost, port.toUShort()), server.waitForConnected(1000)), 30000);
-        QVERIFY2(installer.state() == QProcess::Running, installer.readAllStandardError().constData());
+        const auto answers = [&] {
+            server.abort();
+            server.connectToHost(QHostAddress::LocalHost, port.toUShort());
+            if (!server.waitForConnected(1000))
+                return false;
+            server.write("000chost:version");
+            return server.waitForReadyRead(1000) && server.read(4) == "OKAY";
+        };
+        QVERIFY2(installer.waitForStarted(), qPrintable(installer.errorString()));
+        bool answered = false;
+        for (QDeadlineTimer limit(30000); !answered && installer.state() == QProcess::Running && !limit.hasExpired();)
+            answered = answers() || (QTest::qWait(100), false);
+        QVERIFY2(answered && installer.state() == QProcess::Running,
+                 qPrintable(QStringLiteral("%1, port %2, %3: %4")
+                                .arg(program, port, answered ? QStringLiteral("server answered") : QStringLiteral("no server answered"),
+                                     QString::fromUtf8(installer.readAllStandardError()))));
         installer.kill();
         installer.waitForFinished();
         run(adb, {QStringLiteral("kill-server")});
@@ -146,15 +178,36 @@ void PackagingTest::debianAndAppStreamFindNothingAmiss()
         QCOMPARE(QRegularExpression(QString::fromUtf8(pattern), QRegularExpression::MultilineOption).match(text).captured(1), version);
     }
     // lintian: errors and warnings fail (among them a desktop entry whose program is not in
-    // the package, and a binary without its library dependencies); the ones meant are
-    // overridden, with the reason, in the package's own file.
-    run(QStringLiteral("lintian"), {QStringLiteral("--fail-on"), QStringLiteral("error,warning"), m_deb});
+    // the package, a binary without its library dependencies, a file under an aliased /lib);
+    // the ones meant are overridden, with the reason, in the package's own file. Of the
+    // informational tags one is expected: cpack strips symbols but leaves the compiler's
+    // .comment section.
+    const QString hints = run(QStringLiteral("lintian"), {QStringLiteral("-I"), QStringLiteral("--fail-on"), QStringLiteral("error,warning"), m_deb});
+    // Run as root (CI), lintian also says that it should not be: only its tags count.
+    const QStringList hintLines = hints.split(u'\n').filter(QRegularExpression(QStringLiteral("^[A-Z]: ")));
+    QVERIFY2(hintLines.size() <= 1, qPrintable(hints));
+    for (const QString &line : hintLines)
+        QVERIFY2(line.contains(QRegularExpression(QStringLiteral(R"re(^I: zorvik-installer: binary-has-unneeded-section (\[opt/zorvik-installer/zorvik-installer\] \.comment|\.comment \[opt/zorvik-installer/zorvik-installer\])$)re"))),
+                 qPrintable(hints));
     // validate-tree also checks that the launchable names a desktop entry the package ships.
     // Software centres hide an app without a content rating, which --pedantic reports as a
-    // mere note, so any note fails here too.
+    // mere note, so any note fails here too. The developer is given in AppStream 1.0's
+    // form, which appstreamcli before 1.0 (Debian 12's) does not know yet: there that one tag
+    // is reported as unknown, and nothing else. Its absence there would mean the deprecated
+    // <developer_name> is back, which Debian 13's appstreamcli reports.
     const QString output = run(QStringLiteral("appstreamcli"), {QStringLiteral("validate-tree"), QStringLiteral("--no-net"), QStringLiteral("--pedantic"), m_root});
-    QVERIFY2(!output.contains(QRegularExpression(QStringLiteral(R"re(^\s*[EWIP]: )re"), QRegularExpression::MultilineOption)),
-             qPrintable(output));
+    const QString toolVersion = run(QStringLiteral("appstreamcli"), {QStringLiteral("--version")});
+    const QRegularExpressionMatch major = QRegularExpression(QStringLiteral(R"((\d+)\.\d+)")).match(toolVersion);
+    QVERIFY2(major.hasMatch(), qPrintable(toolVersion));
+    QStringList notes;
+    for (const QString &line : output.split(u'\n'))
+        if (line.contains(QRegularExpression(QStringLiteral(R"re(^\s*[EWIP]: )re"))))
+            notes.append(line.trimmed());
+    if (major.captured(1).toInt() >= 1)
+        QVERIFY2(notes.isEmpty(), qPrintable(output));
+    else
+        QVERIFY2(notes.size() == 1 && notes[0].contains(QRegularExpression(QStringLiteral(R"re(^I: .*unknown-tag\b.*\bdeveloper$)re"))),
+                 qPrintable(output));
 }
 
 void PackagingTest::distributorsApkIsTheOneChecked()
