@@ -44,8 +44,8 @@ QString devicesOutput(const QString &rows)
 // every listing it tells, as "changed: ROWS" or "same: ROWS".
 struct QuickWatcher
 {
-    explicit QuickWatcher(const FakeAdb &adb)
-        : watcher(adb.resourceDir(), nullptr, {.pollFastMs = 100, .pollSlowMs = 400, .transitionalMs = 600, .pollLimitMs = 500, .restartFirstMs = 150, .restartMaxMs = 1200})
+    explicit QuickWatcher(const FakeAdb &adb, int pollSlowMs = 400)
+        : watcher(adb.resourceDir(), nullptr, {.pollFastMs = 100, .pollSlowMs = pollSlowMs, .transitionalMs = 600, .pollLimitMs = 500, .restartFirstMs = 150, .restartMaxMs = 1200})
     {
         QObject::connect(&watcher, &adb::DeviceWatcher::listingSeen, &watcher, [this](const DeviceList &listing, bool changed) {
             seen << QString(changed ? "changed: " : "same: ") + described(listing).join(u' ');
@@ -284,13 +284,29 @@ private slots:
         QVERIFY2(comparisons() <= stoppedAt + (interval == 0 ? 0 : 1), qPrintable(QString::number(comparisons() - stoppedAt)));
     }
 
-    // The stream ends at once five times, then once after a whole message, then again. The
-    // waits between its starts grow 1, 2, 4, 8 units up to the longest, and start over after
-    // the message. Each wait may run long on a busy machine, never short.
+    // Something needs a comparison every 100 ms while one is due in seconds: it comes at once.
+    void slowComparisonBroughtForward()
+    {
+        FakeAdb adb;
+        adb.setListing(devicesOutput("S1|unauthorized"));
+        QuickWatcher w(adb, 5000);
+        w.watcher.noteListing(adb::parseDeviceListing(devicesOutput("S1|unauthorized")));
+        // Past 600 ms the state is old, and the next comparison is 5 s away.
+        QTest::qWait(1500);
+        const qsizetype before = adb.calls().count(QStringList{"devices"});
+        w.watcher.setInstalling(true);
+        QTRY_VERIFY_WITH_TIMEOUT(adb.calls().count(QStringList{"devices"}) >= before + 3, 2000);
+    }
+
+    // The stream is malformed once, then ends at once four times, then once after a whole
+    // message, then again. The waits between its starts grow 1, 2, 4, 8 units up to the
+    // longest, and start over after the message, which is told: a stream given up once does
+    // not taint the next. Each wait may run long on a busy machine, never short.
     void watcherRestarts()
     {
         FakeAdb adb;
-        adb.replyWithScript({"track-devices"}, "date +%s%3N >> \"$R/starts\"\n[ $(wc -l < \"$R/starts\") -eq 6 ] && printf '000aS1\\tdevice\\n'");
+        adb.replyWithScript({"track-devices"}, "date +%s%3N >> \"$R/starts\"\n[ $(wc -l < \"$R/starts\") -eq 1 ] && printf 'zzzz'\n"
+                                               "[ $(wc -l < \"$R/starts\") -eq 6 ] && printf '000aS1\\tdevice\\n'");
         QuickWatcher w(adb);
         w.watcher.start();
         // Once the ninth has started, the eighth has noted its time.
@@ -304,6 +320,8 @@ private slots:
             gaps += QStringLiteral(" %1/%2").arg(gap).arg(wanted) + (gap >= wanted * 9 / 10 && gap < wanted + 900 ? "" : "!");
         }
         QVERIFY2(!gaps.contains(u'!'), qPrintable("waits/wanted ms:" + gaps));
+        w.watcher.noteListing({});
+        QCOMPARE(w.seen, QStringList{"changed: S1|device"});
     }
 
     // The stream's first message waits for the launch scan's listing, then is compared with
