@@ -277,6 +277,35 @@ private slots:
         QCOMPARE(listings(), 2);
     }
 
+    // A change the watcher sees starts one scan; «Обновить» meanwhile joins it, and a change
+    // seen while it runs is scanned once after it. Then the scans stop.
+    void changesDuringAnAutomaticScan()
+    {
+        InstallerDriver driver(true, std::nullopt, watching());
+        driver.adb.track("S1\tdevice\n");
+        driver.launchWithOneUnit();
+        const QString held = driver.adb.resourceDir() + "/held";
+        driver.adb.addDevice({QStringLiteral("S2")});
+        driver.adb.replyWithScript(probeCalls("S2").at(1), QStringLiteral(
+            "if mkdir \"$R/once\" 2>/dev/null; then touch '%1'; while [ -e '%1' ]; do sleep 0.05; done; fi\necho HU_L9").arg(held));
+        const auto scans = [&] { return driver.adb.calls().count(QStringList{"start-server"}); };
+        driver.adb.setListing(kOneUnit + "S2\tdevice\n");
+        driver.adb.track("S1\tdevice\nS2\tdevice\n");
+        QTRY_VERIFY(QFile::exists(held));
+        driver.refreshButton()->click();
+        driver.adb.addDevice({QStringLiteral("S3")});
+        driver.adb.setListing(kOneUnit + "S2\tdevice\nS3\tdevice\n");
+        driver.adb.track("S1\tdevice\nS2\tdevice\nS3\tdevice\n");
+        QTest::qWait(300);
+        QCOMPARE(scans(), 1);
+        QVERIFY(driver.progressRunning());
+        QVERIFY(QFile::remove(held));
+        QTRY_COMPARE_WITH_TIMEOUT(driver.popup()->count(), 3, 10000);
+        QTRY_VERIFY(!driver.progressRunning());
+        QTest::qWait(1000);
+        QCOMPARE(scans(), 2);
+    }
+
     void outcomes_data()
     {
         QTest::addColumn<QString>("install");   // what adb does for the install, and for appops
