@@ -4,10 +4,8 @@
 #include "installerdriver.h"
 #include "windowtexts.h"
 
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -22,12 +20,6 @@ void verifyIdle(const InstallerDriver &driver)
     QVERIFY(!driver.progressRunning());
     QVERIFY(driver.popup()->isEnabled());
     QCOMPARE(driver.installButton()->isEnabled(), !driver.app->readyDevices().isEmpty());
-}
-
-// Shell code that blocks until the test removes `held`, or a failing test its folder.
-QString hold(const QString &held)
-{
-    return QStringLiteral("touch '%1'; while [ -e '%1' ]; do sleep 0.05; done; ").arg(held);
 }
 
 } // namespace
@@ -50,8 +42,9 @@ void TestFaults::neverEndingAdbKeepsTheWindowResponsive()
     driver.adb.setListing(kHeader + QStringLiteral("S1\tdevice\n"));
     driver.adb.addDevice({"S1"});
     const QString held = QDir(driver.adb.resourceDir()).filePath(QStringLiteral("held"));
-    driver.adb.replyWithScript(probeCalls("S1").at(1),
-                               QStringLiteral("if mkdir \"$R/once\" 2>/dev/null; then echo $$ > \"$R/pid\"; %1fi\necho HU_L9").arg(hold(held)));
+    // It holds until the test removes `held`, or a failing test its folder.
+    driver.adb.replyWithScript(probeCalls("S1").at(1), QStringLiteral("if mkdir \"$R/once\" 2>/dev/null; then echo $$ > \"$R/pid\"; touch '%1'; "
+                                                                      "while [ -e '%1' ]; do sleep 0.05; done; fi\necho HU_L9").arg(held));
     QSignalSpy done(driver.app.get(), &AppDelegate::refreshCompleted);
     driver.app->applicationDidFinishLaunching();
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(held), 20000);
