@@ -89,8 +89,10 @@ private slots:
             QCOMPARE(alerts, QStringList{QStringLiteral("Установить Zorvik App?")});
             QCOMPARE(driver.badge(), QStringLiteral("●  УСТАНОВКА ЗАВЕРШЕНА — МОЖНО ЗАКРЫТЬ"));
         }
-        if (listing.contains(QLatin1String("\tdevice")))
+        if (listing.contains(QLatin1String("\tdevice"))) {
             QVERIFY(driver.info(QStringLiteral("model")).contains(unit.model));
+            QCOMPARE(driver.popupItems(), QStringList{"LI_AUTO " + unit.model + "  ·  S1"});
+        }
         QWidget *window = driver.app->mainWindow();
         QCOMPARE(window->minimumSize(), window->maximumSize());
 

@@ -113,23 +113,17 @@ public:
         qunsetenv("ANDROID_ADB_SERVER_PORT");
     }
 
-    // input: what adb reads on its standard input (the pairing code), else nothing.
-    [[nodiscard]] AdbResult runAdb(const QStringList &arguments, const QByteArray &input = {}) const
+    [[nodiscard]] AdbResult runAdb(const QStringList &arguments) const
     {
         QProcess adb;
         adb.setProcessChannelMode(QProcess::MergedChannels);
-        if (input.isEmpty())
-            adb.setStandardInputFile(QProcess::nullDevice());
+        adb.setStandardInputFile(QProcess::nullDevice());
         if (!m_home.isEmpty()) {
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert(QStringLiteral("HOME"), m_home);
             adb.setProcessEnvironment(environment);
         }
         adb.start(m_adb, arguments);
-        if (!input.isEmpty()) {
-            adb.write(input);
-            adb.closeWriteChannel();
-        }
         // One that hangs is killed when adb goes out of scope.
         adb.waitForFinished(60000);
         const bool ended = adb.exitStatus() == QProcess::NormalExit && adb.error() == QProcess::UnknownError;
