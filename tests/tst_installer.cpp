@@ -306,7 +306,8 @@ private slots:
     {
         QTest::addColumn<QString>("install");   // what adb does for the install, and for appops
         QTest::addColumn<QString>("appops");
-        // "rescan": meanwhile a scan finds only another unit; "polls fail": the watcher's
+        // "rescan": meanwhile a scan finds only another unit; "late rescan": the same, asked
+        // for during the install and back after its outcome; "polls fail": the watcher's
         // "adb devices" fails over and over, which is no news of the unit.
         QTest::addColumn<QString>("meanwhile");
         QTest::addColumn<QString>("log");
@@ -319,7 +320,9 @@ private slots:
         QTest::newRow("appops refused, status 0") << "echo Success" << "printf '" + unknown + "\\r\\n'" << "" << partial + unknown + '\n';
         QTest::newRow("appops killed") << "echo Success" << "kill -9 $$" << "" << partial;
         QTest::newRow("everything succeeds") << "echo 'Performing Streamed Install'; echo Success" << "" << "" << done;
-        QTest::newRow("unit replaced on show meanwhile") << "sleep 3; echo Success" << "" << "rescan" << done;
+        const QString after = "while [ ! -e \"$R/%1\" ]; do sleep 0.05; done; echo Success";
+        QTest::newRow("unit replaced on show meanwhile") << after.arg("rescanned") << "" << "rescan" << done;
+        QTest::newRow("a scan asked meanwhile, back after the outcome") << after.arg("asked") << "" << "late rescan" << done;
         QTest::newRow("adb devices failing meanwhile") << "sleep 2; echo Success" << "" << "polls fail" << done;
     }
 
@@ -330,6 +333,7 @@ private slots:
         QFETCH(QString, meanwhile);
         QFETCH(QString, log);
         const bool installed = !log.startsWith("Ошибка"), rescan = meanwhile == "rescan", pollsFail = meanwhile == "polls fail";
+        const bool lateRescan = meanwhile == "late rescan";
         InstallerDriver driver(true, std::nullopt, pollsFail ? watching(300) : AppDelegate::TestSetup{});
         if (pollsFail)
             driver.adb.track("S1\tdevice\n");
@@ -359,8 +363,19 @@ private slots:
             QCOMPARE(driver.popupItems(), QStringList{"LI_AUTO HU_L9  ·  S2"});
             QVERIFY(!driver.popup()->isEnabled() && !driver.installButton()->isEnabled() && driver.progressRunning());
             QCOMPARE(driver.log(), "Устанавливаем Zorvik App…");
+            QVERIFY(QFile(driver.adb.resourceDir() + "/rescanned").open(QIODevice::WriteOnly));
+        }
+        QSignalSpy scanned(driver.app.get(), &AppDelegate::refreshCompleted);
+        if (lateRescan) {
+            // The scan lists another unit once the launch, the job's last command, has run.
+            driver.adb.replyWithScript(job[2], "touch \"$R/installed\"");
+            driver.adb.replyWithScript({"devices"}, "touch \"$R/asked\"; while [ ! -e \"$R/installed\" ]; do sleep 0.05; done\n"
+                                                    "printf 'List of devices attached\\nS2\\tdevice\\n'");
+            driver.adb.addDevice({QStringLiteral("S2")});
+            driver.refreshButton()->click();
         }
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(scanned.count(), lateRescan ? 1 : 0, 20000);
         QVERIFY(!pollsFail || driver.adb.calls().count(QStringList{"devices"}) >= 1);
 
         QList<QStringList> sent = driver.adb.calls();
