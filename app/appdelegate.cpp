@@ -237,7 +237,6 @@ bool AppDelegate::askToWaitForInstall()
 
 void AppDelegate::askedScanStarted()
 {
-    m_askedDuringInstall = m_phase == Phase::Installing;
     showLog(QStringLiteral("Ищем подключённые экраны…"), LogKind::ScanMessage, LogWriter::AskedScan);
     updateBusy();
 }
@@ -261,11 +260,8 @@ void AppDelegate::updateSteps(int completed, std::optional<int> current)
     }
 }
 
-void AppDelegate::refreshCompletion(ScanKind reported, const adb::ScanResult &scan)
+void AppDelegate::refreshCompletion(ScanKind kind, const adb::ScanResult &scan)
 {
-    // A scan asked for while the install ran may come back after its outcome, which the
-    // person has yet to read: it counts as one nobody asked for.
-    const ScanKind kind = std::exchange(m_askedDuringInstall, false) ? ScanKind::Automatic : reported;
     const std::optional<QString> reached = m_connector->unitReady(scan.ready);
     // After a successful install the window stays as it is until the person asks: they are
     // likely to unplug the car now, and the success is what they must still see.

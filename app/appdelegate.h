@@ -136,8 +136,6 @@ private:
     // on scans keep the popup, the panel and the badge current again.
     bool m_doneRescanned = false;
     LogKind m_logKind = LogKind::ScanMessage;
-    // The scan that runs was asked for while an install ran.
-    bool m_askedDuringInstall = false;
 
     ScanScheduler *m_scans = nullptr;
     NetworkConnector *m_connector = nullptr;

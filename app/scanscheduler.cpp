@@ -2,6 +2,8 @@
 
 #include "devicewatcher.h"
 
+#include <utility>
+
 ScanScheduler::ScanScheduler(QString resourceDir, const adb::Timing &timing, bool watchDevices, QObject *parent)
     : QObject(parent), m_resourceDir(std::move(resourceDir)), m_timing(timing), m_watchDevices(watchDevices)
 {
@@ -23,6 +25,7 @@ void ScanScheduler::scanAsked()
         // that does not answer, and show the same listing a moment later.
         if (m_runningKind != ScanKind::Asked) {
             m_runningKind = ScanKind::Asked;
+            m_askedWhileInstalling = m_installing;
             emit askedScanStarted();
         }
         return;
@@ -53,6 +56,7 @@ void ScanScheduler::start(ScanKind kind, std::function<void()> serverStarted)
 {
     m_running = true;
     m_runningKind = kind;
+    m_askedWhileInstalling = kind == ScanKind::Asked && m_installing;
     if (kind == ScanKind::Automatic)
         m_automaticWanted = false;
     else
@@ -66,7 +70,7 @@ void ScanScheduler::finished(const adb::ScanResult &scan)
 {
     m_running = false;
     m_latest = scan.listed;
-    emit scanFinished(m_runningKind, scan);
+    emit scanFinished(std::exchange(m_askedWhileInstalling, false) ? ScanKind::Automatic : m_runningKind, scan);
     // The watcher compares what it sees next with what the window now shows, and hands the
     // listing on; a difference it found meanwhile wants one more scan.
     if (m_watcher)

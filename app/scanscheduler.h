@@ -46,7 +46,9 @@ public:
 signals:
     // A scan the person asked for has started (not sent for one it joined to a running scan).
     void askedScanStarted();
-    // A scan has come back; `kind` is Asked if the person asked for it at any point.
+    // A scan has come back; `kind` is Asked if the person asked for it at any point, but not
+    // while an install ran: such a scan may come back after the install's outcome, which the
+    // person has yet to read, and counts as one nobody asked for.
     void scanFinished(ScanKind kind, const adb::ScanResult &scan);
     // Every listing the watcher sees or a scan brings.
     void listingSeen(const DeviceList &listing);
@@ -64,6 +66,7 @@ private:
     QPointer<adb::DeviceWatcher> m_watcher;
     bool m_running = false;
     ScanKind m_runningKind = ScanKind::Automatic;
+    bool m_askedWhileInstalling = false;
     bool m_automaticWanted = false;
     bool m_installing = false;
     DeviceList m_latest;
