@@ -10,6 +10,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -194,21 +195,35 @@ bool connectionLost(const QDir &out)
     return done.wait(20000) && scene.save(out, QStringLiteral("connection-lost"));
 }
 
-// The address dialog of a unit reached over Wi-Fi, as the person types into it.
-bool wifiDialog(const QDir &out)
+// The Wi-Fi dialog as the person types into it: an address from a Russian numeric pad, which
+// the dialog offers to mend; or the pairing way of Android 11 and newer, with an adb that pairs.
+bool wifiDialog(const QDir &out, bool pairing)
 {
     Scene scene;
     scene.adb.setListing(QStringLiteral("List of devices attached\n\n"));
+    if (pairing)
+        scene.adb.reply({QStringLiteral("version")}, QStringLiteral("Android Debug Bridge version 1.0.41\nVersion 34.0.5-debian\n"));
     if (!scene.launch())
         return false;
     bool ok = false;
-    QTimer::singleShot(300, [&] {
+    QTimer::singleShot(600, [&] {
         QWidget *dialog = QApplication::activeModalWidget();
         if (!dialog)
             return;
-        if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("wifiAddress")))
-            edit->setText(QStringLiteral("192.168.1.50"));
-        ok = scene.save(out, QStringLiteral("wifi-dialog"), dialog);
+        const auto type = [&](const char *name, const QString &text) {
+            if (auto *edit = dialog->findChild<QLineEdit *>(QLatin1String(name)))
+                edit->setText(text);
+        };
+        if (pairing) {
+            if (auto *way = dialog->findChild<QCheckBox *>(QStringLiteral("pairingWay")))
+                way->click();
+            type("pairingAddress", QStringLiteral("192.168.1.50:37123"));
+            type("pairingCode", QStringLiteral("482915"));
+            type("connectAddress", QStringLiteral("192.168.1.50:41235"));
+        } else {
+            type("wifiAddress", QStringLiteral("192,168,1,50"));
+        }
+        ok = scene.save(out, pairing ? QStringLiteral("wifi-pairing") : QStringLiteral("wifi-dialog"), dialog);
         dialog->close();
     });
     scene.app->mainWindow()->findChild<QPushButton *>(QStringLiteral("wifiButton"))->click();
@@ -236,7 +251,9 @@ int main(int argc, char *argv[])
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
 
     const std::function<bool(const QDir &)> states[] = {searching, noDevice,   unauthorized,   noPermission, found,
-                                                        installing, installFailed, connectionLost, wifiDialog};
+                                                        installing, installFailed, connectionLost,
+                                                        [](const QDir &dir) { return wifiDialog(dir, false); },
+                                                        [](const QDir &dir) { return wifiDialog(dir, true); }};
     bool ok = true;
     for (const auto &state : states)
         ok = state(out) && ok;
