@@ -204,30 +204,29 @@ private slots:
     {
         QTest::addColumn<QString>("apk");           // big, empty, missing, a directory, or the real one "gone later"
         QTest::addColumn<QString>("digest");        // the one built in; empty: the real APK's
-        QTest::addColumn<QString>("pmPath");        // non-empty: the unit has the app
         QTest::addColumn<QString>("answer");        // empty: Escape
         QTest::addColumn<QString>("alert");
         const QString digest = QString::fromLatin1(QCryptographicHash::hash(bigApk(), QCryptographicHash::Sha256).toHex());
         const QString spoilt = "Проверка Zorvik App не пройдена";
-        QTest::newRow("install, Отмена") << "big" << digest << "" << "Отмена" << "Установить Zorvik App?";
-        QTest::newRow("update, Escape") << "big" << digest << "package:/data/app/base.apk" << "" << "Обновить Zorvik App?";
-        QTest::newRow("APK missing") << "missing" << "" << "" << kContinue << spoilt;
-        QTest::newRow("APK empty") << "empty" << "" << "" << kContinue << spoilt;
-        QTest::newRow("digest expected in upper case") << "big" << digest.toUpper() << "" << kContinue << spoilt;
-        QTest::newRow("directory in the APK's place") << "directory" << "" << "" << kContinue << spoilt;
-        QTest::newRow("APK gone after a passing check") << "gone later" << "" << "" << kContinue << spoilt;
+        // The update's question is asked of a unit that has the app.
+        QTest::newRow("install, Отмена") << "big" << digest << "Отмена" << "Установить Zorvik App?";
+        QTest::newRow("update, Escape") << "big" << digest << "" << "Обновить Zorvik App?";
+        QTest::newRow("APK missing") << "missing" << "" << kContinue << spoilt;
+        QTest::newRow("APK empty") << "empty" << "" << kContinue << spoilt;
+        QTest::newRow("digest expected in upper case") << "big" << digest.toUpper() << kContinue << spoilt;
+        QTest::newRow("directory in the APK's place") << "directory" << "" << kContinue << spoilt;
+        QTest::newRow("APK gone after a passing check") << "gone later" << "" << kContinue << spoilt;
     }
 
     void refusalsChangeNothing()
     {
         QFETCH(QString, apk);
         QFETCH(QString, digest);
-        QFETCH(QString, pmPath);
         QFETCH(QString, answer);
         QFETCH(QString, alert);
         InstallerDriver driver(apk == "gone later", digest.isEmpty() ? std::nullopt : std::optional(digest));
         FakeAdb::Device unit(QStringLiteral("S1"));
-        unit.pmPath = pmPath;
+        unit.pmPath = alert.startsWith("Обновить") ? "package:/data/app/base.apk" : "";
         driver.launchWithOneUnit(kOneUnit, unit);
         if (apk == "gone later")
             QCOMPARE(driver.pressInstall("Отмена"), QStringList{"Установить Zorvik App?"});
