@@ -204,30 +204,29 @@ private slots:
     {
         QTest::addColumn<QString>("apk");           // big, empty, missing, a directory, or the real one "gone later"
         QTest::addColumn<QString>("digest");        // the one built in; empty: the real APK's
-        QTest::addColumn<QString>("pmPath");        // non-empty: the unit has the app
         QTest::addColumn<QString>("answer");        // empty: Escape
         QTest::addColumn<QString>("alert");
         const QString digest = QString::fromLatin1(QCryptographicHash::hash(bigApk(), QCryptographicHash::Sha256).toHex());
         const QString spoilt = "Проверка Zorvik App не пройдена";
-        QTest::newRow("install, Отмена") << "big" << digest << "" << "Отмена" << "Установить Zorvik App?";
-        QTest::newRow("update, Escape") << "big" << digest << "package:/data/app/base.apk" << "" << "Обновить Zorvik App?";
-        QTest::newRow("APK missing") << "missing" << "" << "" << kContinue << spoilt;
-        QTest::newRow("APK empty") << "empty" << "" << "" << kContinue << spoilt;
-        QTest::newRow("digest expected in upper case") << "big" << digest.toUpper() << "" << kContinue << spoilt;
-        QTest::newRow("directory in the APK's place") << "directory" << "" << "" << kContinue << spoilt;
-        QTest::newRow("APK gone after a passing check") << "gone later" << "" << "" << kContinue << spoilt;
+        // The update's question is asked of a unit that has the app.
+        QTest::newRow("install, Отмена") << "big" << digest << "Отмена" << "Установить Zorvik App?";
+        QTest::newRow("update, Escape") << "big" << digest << "" << "Обновить Zorvik App?";
+        QTest::newRow("APK missing") << "missing" << "" << kContinue << spoilt;
+        QTest::newRow("APK empty") << "empty" << "" << kContinue << spoilt;
+        QTest::newRow("digest expected in upper case") << "big" << digest.toUpper() << kContinue << spoilt;
+        QTest::newRow("directory in the APK's place") << "directory" << "" << kContinue << spoilt;
+        QTest::newRow("APK gone after a passing check") << "gone later" << "" << kContinue << spoilt;
     }
 
     void refusalsChangeNothing()
     {
         QFETCH(QString, apk);
         QFETCH(QString, digest);
-        QFETCH(QString, pmPath);
         QFETCH(QString, answer);
         QFETCH(QString, alert);
         InstallerDriver driver(apk == "gone later", digest.isEmpty() ? std::nullopt : std::optional(digest));
         FakeAdb::Device unit(QStringLiteral("S1"));
-        unit.pmPath = pmPath;
+        unit.pmPath = alert.startsWith("Обновить") ? "package:/data/app/base.apk" : "";
         driver.launchWithOneUnit(kOneUnit, unit);
         if (apk == "gone later")
             QCOMPARE(driver.pressInstall("Отмена"), QStringList{"Установить Zorvik App?"});
@@ -399,45 +398,6 @@ private slots:
         QVERIFY2(qAbs(drawn.hsvHue() - meant.hsvHue()) < 20 && drawn.hsvSaturation() > 120, qPrintable(drawn.name()));
     }
 
-    // The unit being installed leaves adb's listing (the stream and "adb devices" alike)
-    // while its install runs, as `install` says in shell; "gone" and "back" do it.
-    void unitLostDuringInstall_data()
-    {
-        QTest::addColumn<QString>("install");
-        QTest::addColumn<QString>("log");       // its head
-        QTest::addColumn<bool>("grantAndLaunch");
-        const QString lost = "Связь с автомобилем потеряна во время установки.";
-        QTest::newRow("older unit back, adb only removed the file")
-            << "gone; sleep 0.5; back; echo 'Performing Push Install'; echo 'x.apk: 1 file pushed'" << lost << false;
-        QTest::newRow("streamed install cut, adb notices a moment later")
-            << "echo 'adb: failed to install x.apk: ' >&2; (sleep 0.5; gone) & exit 1" << lost << false;
-        QTest::newRow("back in time") << "gone; sleep 0.3; back; echo Success" << "Готово:" << true;
-    }
-    void unitLostDuringInstall()
-    {
-        QFETCH(QString, install);
-        QFETCH(QString, log);
-        QFETCH(bool, grantAndLaunch);
-        InstallerDriver driver(true, std::nullopt, watching(1500));
-        // The listing follows the unit as "gone" and "back" leave it, S1 ready until then.
-        driver.adb.replyWithScript({"devices"}, "cat \"$R/listing\" 2>/dev/null || printf 'List of devices attached\\nS1\\tdevice\\n'");
-        driver.adb.track("S1\tdevice\n");
-        driver.adb.addDevice({QStringLiteral("S1")});
-        driver.launch();
-        driver.adb.clearCalls();
-        const QString listingCode = "printf 'List of devices attached\\n%s' \"$1\" > \"$R/listing\"; printf '%04x%s' ${#1} \"$1\" >> \"$R/track.stream\"";
-        driver.adb.replyWithScript({"-s", "S1", "install", "-r", driver.apkFile()},
-                                   "say() { " + listingCode + "; }; gone() { say ''; }; back() { say \"$(printf 'S1\\tdevice\\n')\"; }\n" + install);
-        QVERIFY(driver.installAndWait());
-        QVERIFY2(driver.log().startsWith(log), qPrintable(driver.log()));
-        const bool lostRow = log.startsWith("Связь");
-        QCOMPARE(driver.badge() == "●  СВЯЗЬ С АВТОМОБИЛЕМ ПОТЕРЯНА", lostRow);
-        QVERIFY(!driver.progressRunning());
-        QList<QStringList> sent = driver.adb.calls();
-        sent.removeIf([](const QStringList &call) { return call.value(2) == "install" || call.value(1) != "S1" || call.value(3) == "getprop" || call.value(3) == "wm" || call.value(3) == "pm"; });
-        QCOMPARE(sent.size(), grantAndLaunch ? 2 : 0);
-    }
-
     // The person confirms after the unit has gone: nothing is installed anywhere.
     void unitGoneBeforeTheConfirmation()
     {
@@ -555,22 +515,6 @@ private slots:
         QCOMPARE(calls.count(QStringList{"connect", address}), 2);
         // The try was ended by its limit and its entry dropped before the person's connect ran.
         QVERIFY(calls.indexOf(QStringList{"disconnect", address}) < calls.lastIndexOf(QStringList{"connect", address}));
-    }
-
-    // Nothing that fails the address rule reaches adb: not typed, not remembered.
-    void refusedAddressesNeverReachAdb()
-    {
-        InstallerDriver driver;
-        QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").setValue("wifi/lastAddress", "car;reboot");
-        driver.adb.setListing(kOneUnit);
-        driver.adb.addDevice({QStringLiteral("S1")});
-        driver.launch();
-        for (const char *typed : {"192.168.001.050", "http://car.local", "-s car", ""})
-            QVERIFY2(!driver.connectByWifi(QString::fromLatin1(typed)), typed);
-        QTest::qWait(100);
-        // Only adb's version, asked once for the dialog's pairing way.
-        QCOMPARE(driver.adb.calls(), (QList<QStringList>{{"start-server"}, {"devices"}} + probeCalls("S1") + QList<QStringList>{{"version"}}));
-        QCOMPARE(driver.log(), "Найдено устройств: 1. Выполнена только read-only диагностика.");
     }
 
     // Closing the window while the install runs asks first, and only then. The hint for a

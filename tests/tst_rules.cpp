@@ -6,7 +6,6 @@
 
 #include <QTest>
 
-Q_DECLARE_METATYPE(std::optional<int>)
 Q_DECLARE_METATYPE(adb::ScanResult)
 
 namespace {
@@ -64,22 +63,55 @@ private slots:
         for (const char *code : {"012345", "12345", "1234567", "123 456", "123456\n", "١٢٣٤٥٦", ""})
             QTest::addRow("code: %s", code) << "code" << QString::fromUtf8(code) << QString::number(QByteArray(code) == "012345");
         QTest::newRow("package: a folder that only starts alike") << "package" << "/opt/zorvik-installer-build" << "У этого компьютера нет прав на USB-устройство автомобиля.";
+        // Steps a, b, c, `input` completed and the current one, each as its text, then W
+        // (white), G (grey) or S (success green).
+        QTest::newRow("steps: found") << "steps" << "2|2" << "✓   a:W|✓   b:W|3   c:W";
+        QTest::newRow("steps: current on a finished step") << "steps" << "2|1" << "✓   a:W|✓   b:W|3   c:G";
+        QTest::newRow("steps: done") << "steps" << "3|" << "✓   a:S|✓   b:S|✓   c:S";
+        // Why the Wi-Fi dialog refuses what is typed, live under the field; "" while it passes
+        // or is blank. "refusal, port": the fields of wireless debugging, where the port must be typed.
+        const QString commas = QStringLiteral("Используйте точки, а не запятые: ");
+        const QString shape = QStringLiteral("Адрес вида 192.168.1.50 или 192.168.1.50:5555");
+        QTest::newRow("refusal: empty") << "refusal" << "" << "";
+        QTest::newRow("refusal: blanks only") << "refusal" << "  " << "";
+        QTest::newRow("refusal: passes") << "refusal" << "192.168.1.50" << "";
+        QTest::newRow("refusal: numeric pad's commas") << "refusal" << "192,168,1,50" << commas + "192.168.1.50";
+        QTest::newRow("refusal: commas, a port and blanks") << "refusal" << " 10,0,0,7:5556 " << commas + "10.0.0.7:5556";
+        QTest::newRow("refusal: comma fix fails the rule") << "refusal" << "192,168,1,256" << commas + "192.168.1.50";
+        QTest::newRow("refusal: junk") << "refusal" << "http://car" << shape;
+        QTest::newRow("refusal: octal part") << "refusal" << "192.168.001.50" << shape;
+        QTest::newRow("refusal: port left out") << "refusal, port" << "192.168.1.50" << "Адрес и порт вида 192.168.1.50:37123";
+        QTest::newRow("refusal: port given") << "refusal, port" << "192.168.1.50:37123" << "";
+        QTest::newRow("refusal: comma fix without the port") << "refusal, port" << "192,168,1,50" << commas + "192.168.1.50:37123";
     }
     void text()
     {
         QFETCH(QString, rule);
         QFETCH(QString, input);
+        const auto steps = [&] {
+            QStringList shown;
+            for (const StepLook &look : stepLooks({"a", "b", "c"}, input.section(u'|', 0, 0).toInt(),
+                                                  input.endsWith(u'|') ? std::nullopt : std::optional(input.section(u'|', 1).toInt())))
+                shown << look.text + u':' + (look.colour == StepColour::White ? u'W' : look.colour == StepColour::Green ? u'S' : u'G');
+            return shown.join(u'|');
+        };
+        const adb::PortRule portRule = rule.endsWith("port") ? adb::PortRule::Required : adb::PortRule::DefaultsTo5555;
         const QString result = rule == "lines"      ? adb::splitPieces(input, adb::isNewlineCharacter).join(u'|')
                                : rule == "property" ? adb::propertyFromOutput(input, QStringLiteral("ro.build.version.sdk"))
                                : rule == "last"     ? adb::lastValue(input)
                                : rule == "installed" ? QString::number(adb::listsPackage(input))
                                : rule == "code"     ? QString::number(adb::isPairingCode(input))
+                               : rule == "steps"    ? steps()
+                               : rule.startsWith("refusal") ? adb::addressRefusal(input, portRule)
                                : rule == "package"
                                    ? scanView({{}, {unit("no permissions")}, {}, {}, false}, runsFromPackage(input)).logText.section(u'\n', 0, 0)
                                : rule == "badge"
                                    ? deviceView(unit("device", input.section(u'|', 0, 0), input.section(u'|', 1))).badge
                                    : QStringLiteral("no such rule");
         QTEST(result, "expected");
+        // A reason is given exactly when the rule refuses something typed.
+        if (rule.startsWith("refusal"))
+            QCOMPARE(result.isEmpty(), input.trimmed().isEmpty() || adb::normalisedAddress(input, portRule).has_value());
     }
 
     void scan_data()
@@ -180,26 +212,6 @@ private slots:
                               "Установлен — будет обновлён", kHeadUnit, "Обновить Zorvik App"}));
     }
 
-    // Each step as its text, then W (white), G (grey) or S (success green).
-    void steps_data()
-    {
-        QTest::addColumn<int>("completed");
-        QTest::addColumn<std::optional<int>>("current");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("found") << 2 << std::optional<int>(2) << "✓   a:W ✓   b:W 3   c:W";
-        QTest::newRow("current on a finished step") << 2 << std::optional<int>(1) << "✓   a:W ✓   b:W 3   c:G";
-        QTest::newRow("done") << 3 << std::optional<int>() << "✓   a:S ✓   b:S ✓   c:S";
-    }
-    void steps()
-    {
-        QFETCH(int, completed);
-        QFETCH(std::optional<int>, current);
-        QStringList shown;
-        for (const StepLook &look : stepLooks({"a", "b", "c"}, completed, current))
-            shown << look.text + u':' + (look.colour == StepColour::White ? u'W' : look.colour == StepColour::Green ? u'S' : u'G');
-        QTEST(shown.join(u' '), "expected");
-    }
-
     // Which writer may replace what the log holds: one row per kind held, the writers that
     // may replace it as A (automatic scan), S (asked scan), P (the person's own action), then
     // "+" when the log keeps its end in view for it.
@@ -222,39 +234,6 @@ private slots:
                 replacedBy += letter;
         }
         QTEST(logFollowsEnd(held) ? replacedBy + u'+' : replacedBy, "replacedBy");
-    }
-
-    // Why the Wi-Fi dialog refuses what is typed, live under the field; "" while it passes
-    // or is blank. "port" marks the fields of wireless debugging, where the port must be typed.
-    void addressRefusal_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("port");
-        QTest::addColumn<QString>("reason");
-        const QString commas = QStringLiteral("Используйте точки, а не запятые: ");
-        const QString shape = QStringLiteral("Адрес вида 192.168.1.50 или 192.168.1.50:5555");
-        const QString shapeWithPort = QStringLiteral("Адрес и порт вида 192.168.1.50:37123");
-        QTest::newRow("empty") << "" << false << "";
-        QTest::newRow("blanks only") << "  " << false << "";
-        QTest::newRow("passes") << "192.168.1.50" << false << "";
-        QTest::newRow("numeric pad's commas") << "192,168,1,50" << false << commas + "192.168.1.50";
-        QTest::newRow("commas, a port and blanks") << " 10,0,0,7:5556 " << false << commas + "10.0.0.7:5556";
-        QTest::newRow("comma fix fails the rule") << "192,168,1,256" << false << commas + "192.168.1.50";
-        QTest::newRow("junk") << "http://car" << false << shape;
-        QTest::newRow("octal part") << "192.168.001.50" << false << shape;
-        QTest::newRow("port left out where required") << "192.168.1.50" << true << shapeWithPort;
-        QTest::newRow("port given where required") << "192.168.1.50:37123" << true << "";
-        QTest::newRow("comma fix without the port") << "192,168,1,50" << true << commas + "192.168.1.50:37123";
-    }
-    void addressRefusal()
-    {
-        QFETCH(QString, typed);
-        QFETCH(bool, port);
-        QFETCH(QString, reason);
-        const adb::PortRule rule = port ? adb::PortRule::Required : adb::PortRule::DefaultsTo5555;
-        QCOMPARE(adb::addressRefusal(typed, rule), reason);
-        // A reason is given exactly when the rule refuses something typed.
-        QCOMPARE(reason.isEmpty(), typed.trimmed().isEmpty() || adb::normalisedAddress(typed, rule).has_value());
     }
 };
 
