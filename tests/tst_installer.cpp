@@ -398,6 +398,45 @@ private slots:
         QVERIFY2(qAbs(drawn.hsvHue() - meant.hsvHue()) < 20 && drawn.hsvSaturation() > 120, qPrintable(drawn.name()));
     }
 
+    // The unit being installed leaves adb's listing (the stream and "adb devices" alike)
+    // while its install runs, as `install` says in shell; "gone" and "back" do it.
+    void unitLostDuringInstall_data()
+    {
+        QTest::addColumn<QString>("install");
+        QTest::addColumn<QString>("log");       // its head
+        QTest::addColumn<bool>("grantAndLaunch");
+        const QString lost = "Связь с автомобилем потеряна во время установки.";
+        QTest::newRow("older unit back, adb only removed the file")
+            << "gone; sleep 0.5; back; echo 'Performing Push Install'; echo 'x.apk: 1 file pushed'" << lost << false;
+        QTest::newRow("streamed install cut, adb notices a moment later")
+            << "echo 'adb: failed to install x.apk: ' >&2; (sleep 0.5; gone) & exit 1" << lost << false;
+        QTest::newRow("back in time") << "gone; sleep 0.3; back; echo Success" << "Готово:" << true;
+    }
+    void unitLostDuringInstall()
+    {
+        QFETCH(QString, install);
+        QFETCH(QString, log);
+        QFETCH(bool, grantAndLaunch);
+        InstallerDriver driver(true, std::nullopt, watching(1500));
+        // The listing follows the unit as "gone" and "back" leave it, S1 ready until then.
+        driver.adb.replyWithScript({"devices"}, "cat \"$R/listing\" 2>/dev/null || printf 'List of devices attached\\nS1\\tdevice\\n'");
+        driver.adb.track("S1\tdevice\n");
+        driver.adb.addDevice({QStringLiteral("S1")});
+        driver.launch();
+        driver.adb.clearCalls();
+        const QString listingCode = "printf 'List of devices attached\\n%s' \"$1\" > \"$R/listing\"; printf '%04x%s' ${#1} \"$1\" >> \"$R/track.stream\"";
+        driver.adb.replyWithScript({"-s", "S1", "install", "-r", driver.apkFile()},
+                                   "say() { " + listingCode + "; }; gone() { say ''; }; back() { say \"$(printf 'S1\\tdevice\\n')\"; }\n" + install);
+        QVERIFY(driver.installAndWait());
+        QVERIFY2(driver.log().startsWith(log), qPrintable(driver.log()));
+        const bool lostRow = log.startsWith("Связь");
+        QCOMPARE(driver.badge() == "●  СВЯЗЬ С АВТОМОБИЛЕМ ПОТЕРЯНА", lostRow);
+        QVERIFY(!driver.progressRunning());
+        QList<QStringList> sent = driver.adb.calls();
+        sent.removeIf([](const QStringList &call) { return call.value(2) == "install" || call.value(1) != "S1" || call.value(3) == "getprop" || call.value(3) == "wm" || call.value(3) == "pm"; });
+        QCOMPARE(sent.size(), grantAndLaunch ? 2 : 0);
+    }
+
     // The person confirms after the unit has gone: nothing is installed anywhere.
     void unitGoneBeforeTheConfirmation()
     {
@@ -506,15 +545,36 @@ private slots:
 
         driver.adb.setListing(kHeader + address + "\tdevice\n");
         driver.adb.addDevice({address});
+        QStringList logs;
+        QObject::connect(driver.child<QPlainTextEdit>("logView"), &QPlainTextEdit::textChanged, [&] { logs << driver.log(); });
         QVERIFY(driver.connectByWifi(address));
         QCOMPARE(driver.log(), "Подключаемся к " + address + "…");
         QVERIFY(driver.progressRunning());
         QCOMPARE(driver.adb.calls().count(QStringList{"connect", address}), 1);
         QTRY_VERIFY_WITH_TIMEOUT(driver.popup()->currentText().endsWith(address), 10000);
+        // Connected is said, and the scan that shows the unit says what it found instead.
+        QVERIFY2(logs.contains("Подключено: " + address + "."), qPrintable(logs.join(" | ")));
+        QCOMPARE(driver.log(), "Найдено устройств: 1. Выполнена только read-only диагностика.");
         const QList<QStringList> calls = driver.adb.calls();
         QCOMPARE(calls.count(QStringList{"connect", address}), 2);
         // The try was ended by its limit and its entry dropped before the person's connect ran.
         QVERIFY(calls.indexOf(QStringList{"disconnect", address}) < calls.lastIndexOf(QStringList{"connect", address}));
+    }
+
+    // Nothing that fails the address rule reaches adb: not typed, not remembered.
+    void refusedAddressesNeverReachAdb()
+    {
+        InstallerDriver driver;
+        QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").setValue("wifi/lastAddress", "car;reboot");
+        driver.adb.setListing(kOneUnit);
+        driver.adb.addDevice({QStringLiteral("S1")});
+        driver.launch();
+        for (const char *typed : {"192.168.001.050", "http://car.local", "-s car", ""})
+            QVERIFY2(!driver.connectByWifi(QString::fromLatin1(typed)), typed);
+        QTest::qWait(100);
+        // Only adb's version, asked once for the dialog's pairing way.
+        QCOMPARE(driver.adb.calls(), (QList<QStringList>{{"start-server"}, {"devices"}} + probeCalls("S1") + QList<QStringList>{{"version"}}));
+        QCOMPARE(driver.log(), "Найдено устройств: 1. Выполнена только read-only диагностика.");
     }
 
     // Closing the window while the install runs asks first, and only then. The hint for a
