@@ -44,7 +44,8 @@ public:
     [[nodiscard]] const DeviceList &latestListing() const { return m_latest; }
 
 signals:
-    // A scan the person asked for has started (not sent for one it joined to a running scan).
+    // The window now runs a scan the person asked for: one has started, or a click turned the
+    // running automatic scan into one. A click joined to a scan already asked for sends nothing.
     void askedScanStarted();
     // A scan has come back; `kind` is Asked if the person asked for it at any point, but not
     // while an install ran: such a scan may come back after the install's outcome, which the

@@ -1,10 +1,12 @@
 // The installer for bench_follow's launch figure: main() as the shipped program has it, with
 // the resource directory and the unit to wait for given in ZORVIK_BENCH_LAUNCH
 // ("DIR\nSERIAL"). Prints the moment (CLOCK_MONOTONIC, ns) the panel shows that unit, and ends.
-// It links what the installer links and nothing more, so that loading it costs the same.
+// It links what the installer links, its icon included, and nothing more, so that loading it
+// costs the same.
 
 #include "appdelegate.h"
 #include "benchsupport.h"
+#include "runinstaller.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -16,6 +18,7 @@
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
+    identifyApplication();
     const QStringList given = qEnvironmentVariable("ZORVIK_BENCH_LAUNCH").split(u'\n');
     AppDelegate app(AppDelegate::TestSetup{given.value(0), std::nullopt, /*watchDevices*/ true, {}});
     QObject::connect(&app, &AppDelegate::refreshCompleted, [&] {
