@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -544,7 +543,7 @@ private slots:
         setup.timing.quietConnectMs = 1000;
         InstallerDriver driver(true, std::nullopt, setup);
         const QString address = "192.168.1.50:5555";
-        QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").setValue("wifi/lastAddress", address);
+        installerSettings().setValue("wifi/lastAddress", address);
         driver.adb.setListing(kHeader + address + "\toffline\n");
         driver.adb.replyWithScript({"connect", address}, "if mkdir \"$R/tried\" 2>/dev/null; then exec sleep 30; fi\n"
                                                          "printf 'connected to 192.168.1.50:5555\\n'");
@@ -576,7 +575,7 @@ private slots:
     void refusedAddressesNeverReachAdb()
     {
         InstallerDriver driver;
-        QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").setValue("wifi/lastAddress", "car;reboot");
+        installerSettings().setValue("wifi/lastAddress", "car;reboot");
         driver.adb.setListing(kOneUnit);
         driver.adb.addDevice({QStringLiteral("S1")});
         driver.launch();
