@@ -1,5 +1,6 @@
 // The installer as a person meets it: the real AppDelegate and its window against a fake adb.
 
+#include "devicewatcher.h"
 #include "installjob.h"
 #include "installsession.h"
 #include "installerdriver.h"
@@ -11,7 +12,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -244,9 +244,14 @@ private slots:
     }
 
     // «Обновить» pressed while a scan runs joins that scan: one scan at a time, one completion.
+    // The launch scan counts as asked for: the window is busy from the start. The watcher's
+    // stream ends at once and waits out a long back-off, which «Обновить» cuts short.
     void clicksDuringAScanJoinIt()
     {
-        InstallerDriver driver;
+        AppDelegate::TestSetup setup = watching();
+        setup.timing.restartFirstMs = setup.timing.restartMaxMs = 60000;
+        InstallerDriver driver(true, std::nullopt, setup);
+        driver.adb.reply({"track-devices"}, "");
         const QString held = driver.adb.resourceDir() + "/held";
         driver.adb.replyWithScript({"devices"}, QStringLiteral(
             "if mkdir \"$R/once\" 2>/dev/null; then touch '%1'; while [ -e '%1' ]; do sleep 0.05; done; fi\n"
@@ -256,6 +261,7 @@ private slots:
         QSignalSpy done(driver.app.get(), &AppDelegate::refreshCompleted);
         driver.app->applicationDidFinishLaunching();
         QTRY_VERIFY(QFile::exists(held));
+        QVERIFY(driver.progressRunning());
         for (int click = 0; click < 3; ++click)
             driver.refreshButton()->click();
         QTest::qWait(200);
@@ -268,8 +274,12 @@ private slots:
         QCOMPARE(listings(), 1);
         QCOMPARE(driver.popupItems(), QStringList{"LI_AUTO HU_L9  ·  S1"});
         QVERIFY(!driver.progressRunning() && driver.installButton()->isEnabled());
+        const auto streams = [&] { return driver.adb.calls().count(QStringList{"track-devices"}); };
+        QTRY_VERIFY(!driver.app->findChild<adb::DeviceWatcher *>()->isStreaming());
+        const qsizetype streamed = streams();
         driver.refresh();
         QCOMPARE(listings(), 2);
+        QTRY_COMPARE(streams(), streamed + 1);
     }
 
     // A change the watcher sees starts one scan; «Обновить» meanwhile joins it, and a change
@@ -533,7 +543,7 @@ private slots:
         setup.timing.quietConnectMs = 1000;
         InstallerDriver driver(true, std::nullopt, setup);
         const QString address = "192.168.1.50:5555";
-        QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").setValue("wifi/lastAddress", address);
+        installerSettings().setValue("wifi/lastAddress", address);
         driver.adb.setListing(kHeader + address + "\toffline\n");
         driver.adb.replyWithScript({"connect", address}, "if mkdir \"$R/tried\" 2>/dev/null; then exec sleep 30; fi\n"
                                                          "printf 'connected to 192.168.1.50:5555\\n'");
@@ -565,7 +575,7 @@ private slots:
     void refusedAddressesNeverReachAdb()
     {
         InstallerDriver driver;
-        QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").setValue("wifi/lastAddress", "car;reboot");
+        installerSettings().setValue("wifi/lastAddress", "car;reboot");
         driver.adb.setListing(kOneUnit);
         driver.adb.addDevice({QStringLiteral("S1")});
         driver.launch();
