@@ -386,13 +386,15 @@ private slots:
     void networkAddress()
     {
         const QString longName = QString("a.").repeated(126) + "b";   // 253 characters
-        for (const auto &[typed, address] : QList<std::pair<QString, QString>>{{"192.168.1.50", kUnit}, {" 10.0.0.7:5037 \n", "10.0.0.7:5037"}, {"255.1.0.255", "255.1.0.255:5555"},
-                 {"car-unit.local:5556", "car-unit.local:5556"}, {longName, longName + ":5555"}, {"[::1]", "[::1]:5555"},
-                 {"[fe80::a:1]:5556", "[fe80::a:1]:5556"}, {"[::ffff:192.168.1.5]", "[::ffff:192.168.1.5]:5555"}})
+        for (const auto &[typed, address] : QList<std::pair<QString, QString>>{
+                 {"192.168.1.50", kUnit}, {" 10.0.0.7:5037 \n", "10.0.0.7:5037"}, {"255.1.0.255", "255.1.0.255:5555"},
+                 {"10.0.0.7:65535", "10.0.0.7:65535"}, {"car-unit.local:5556", "car-unit.local:5556"}, {"10.car.local", "10.car.local:5555"},
+                 {longName, longName + ":5555"}, {"[::1]", "[::1]:5555"}, {"[fe80::a:1]:5556", "[fe80::a:1]:5556"},
+                 {"[::ffff:192.168.1.5]", "[::ffff:192.168.1.5]:5555"}})
             QCOMPARE(adb::normalisedAddress(typed).value_or(QString()), address);
         // Numbers the resolver would read as other addresses (octal parts, one big number, hex),
         // a line break inside, which would reach adb as part of the address, and the like.
-        for (const QString &typed : QStringList{"192.168.001.050", "3232235826", "10.0.1", "0x7f", "192.168.1.256", "-car.local", "car-.local", longName + "c",
+        for (const QString &typed : QStringList{"192.168.001.050", "3232235826", "10.0.1", "0x7f", "car.10", "192.168.1.256", "-car.local", "car-.local", longName + "c",
                                      "fe80::1", "[1:2:3:4:5:6:7:8:9]", "[fe80::1%eth0]", "10.0.0.7:0", "10.0.0.7:65536", "10.0.0.7:05555",
                                      "10.0.0.7:+5", ":5555", "", "  ", "http://192.168.1.5", "192.168.1.5 5555", "-s", "'car.local'",
                                      "car.local;reboot", "car.local/x", "192.168.1\n.50", "car\n.local", "[::1\n]", "192.168.1.50:5\n.5"})

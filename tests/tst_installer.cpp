@@ -316,8 +316,9 @@ private slots:
         QTest::addColumn<QString>("install");   // what adb does for the install, and for appops
         QTest::addColumn<QString>("appops");
         // "rescan": meanwhile a scan finds only another unit; "late rescan": the same, asked
-        // for during the install and back after its outcome; "polls fail": the watcher's
-        // "adb devices" fails over and over, which is no news of the unit.
+        // for during the install and back after its outcome; "late joined rescan": the click
+        // joins the watcher's scan, which finds a second unit after the outcome; "polls fail":
+        // the watcher's "adb devices" fails over and over, which is no news of the unit.
         QTest::addColumn<QString>("meanwhile");
         QTest::addColumn<QString>("log");
         const QString failed = "Ошибка установки:\n";
@@ -332,6 +333,7 @@ private slots:
         const QString after = "while [ ! -e \"$R/%1\" ]; do sleep 0.05; done; echo Success";
         QTest::newRow("unit replaced on show meanwhile") << after.arg("rescanned") << "" << "rescan" << done;
         QTest::newRow("a scan asked meanwhile, back after the outcome") << after.arg("asked") << "" << "late rescan" << done;
+        QTest::newRow("a click joining the watcher's scan, back after the outcome") << after.arg("clicked") << "" << "late joined rescan" << done;
         QTest::newRow("adb devices failing meanwhile") << "sleep 2; echo Success" << "" << "polls fail" << done;
     }
 
@@ -342,9 +344,9 @@ private slots:
         QFETCH(QString, meanwhile);
         QFETCH(QString, log);
         const bool installed = !log.startsWith("Ошибка"), rescan = meanwhile == "rescan", pollsFail = meanwhile == "polls fail";
-        const bool lateRescan = meanwhile == "late rescan";
-        InstallerDriver driver(true, std::nullopt, pollsFail ? watching(300) : AppDelegate::TestSetup{});
-        if (pollsFail)
+        const bool lateJoined = meanwhile == "late joined rescan", lateRescan = lateJoined || meanwhile == "late rescan";
+        InstallerDriver driver(true, std::nullopt, pollsFail || lateJoined ? watching(300) : AppDelegate::TestSetup{});
+        if (pollsFail || lateJoined)
             driver.adb.track("S1\tdevice\n");
         driver.launchWithOneUnit();
         const QList<QStringList> job{
@@ -379,9 +381,15 @@ private slots:
             // The scan lists another unit once the launch, the job's last command, has run.
             driver.adb.replyWithScript(job[2], "touch \"$R/installed\"");
             driver.adb.replyWithScript({"devices"}, "touch \"$R/asked\"; while [ ! -e \"$R/installed\" ]; do sleep 0.05; done\n"
-                                                    "printf 'List of devices attached\\nS2\\tdevice\\n'");
+                                                    "printf 'List of devices attached\\n" + QString(lateJoined ? "S1\\tdevice\\n" : "") + "S2\\tdevice\\n'");
             driver.adb.addDevice({QStringLiteral("S2")});
+            if (lateJoined) {
+                driver.adb.replyWithScript({"start-server"}, "touch \"$R/scanning\"");
+                driver.adb.track("S1\tdevice\nS2\tdevice\n");
+                QTRY_VERIFY(QFile::exists(driver.adb.resourceDir() + "/scanning"));
+            }
             driver.refreshButton()->click();
+            QVERIFY(QFile(driver.adb.resourceDir() + "/clicked").open(QIODevice::WriteOnly));
         }
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(scanned.count(), lateRescan ? 1 : 0, 20000);
