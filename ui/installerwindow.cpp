@@ -210,8 +210,8 @@ QPixmap logoPixmap(const QImage &image, const QSize &slot, qreal devicePixelRati
 
 // The card's soft shadow: black at 6 % opacity, 3 px down, blurred with a Gaussian of
 // sigma 9, which matches the look of Core Animation's radius 18. The blurred corner is
-// computed once and drawn as nine pieces, which is far cheaper than blurring the whole card
-// with a graphics effect each time the window is painted.
+// computed once, at the first paint, and drawn as nine pieces: far cheaper than blurring the
+// whole card with a graphics effect each time the window is painted.
 class CardShadow : public QWidget
 {
 public:
@@ -220,7 +220,7 @@ public:
     static constexpr int offsetDown = 3;
 
     CardShadow(QWidget *parent, const QRect &card, int radius)
-        : QWidget(parent), m_patch(blurredRoundedRect(radius)), m_corner(2 * reach + radius)
+        : QWidget(parent), m_radius(radius), m_corner(2 * reach + radius)
     {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setGeometry(card.translated(0, offsetDown).adjusted(-reach, -reach, reach, reach));
@@ -229,20 +229,20 @@ public:
 protected:
     void paintEvent(QPaintEvent *) override
     {
+        if (m_patch.isNull())
+            m_patch = blurredRoundedRect(m_radius);
         // Corners as they are, edges and the middle stretched from the patch's middle row
         // and column, where the blur no longer depends on the distance along the edge.
         QPainter painter(this);
         const int c = m_corner;
-        const int mid = c;
         const int w = width(), h = height();
         const int xs[] = {0, c, w - c, w};
         const int ys[] = {0, c, h - c, h};
-        const int sxs[] = {0, mid, mid + 1, m_patch.width()};
-        const int sys[] = {0, mid, mid + 1, m_patch.height()};
+        const int from[] = {0, c, c + 1, m_patch.width()};
         for (int row = 0; row < 3; ++row) {
             for (int col = 0; col < 3; ++col) {
                 const QRect target(xs[col], ys[row], xs[col + 1] - xs[col], ys[row + 1] - ys[row]);
-                const QRect source(sxs[col], sys[row], sxs[col + 1] - sxs[col], sys[row + 1] - sys[row]);
+                const QRect source(from[col], from[row], from[col + 1] - from[col], from[row + 1] - from[row]);
                 if (!target.isEmpty())
                     painter.drawImage(target, m_patch, source);
             }
@@ -251,7 +251,8 @@ protected:
 
 private:
     // A rounded rectangle just long enough that its middle row and column see a straight
-    // edge across the whole blur, blurred and tinted. Its size is 2 * corner + 1.
+    // edge across the whole blur, blurred and tinted; 2 * corner + 1 pixels square. Being
+    // symmetric, only its top-left quarter and middle are blurred, then mirrored.
     static QImage blurredRoundedRect(int radius)
     {
         const int corner = 2 * reach + radius;
@@ -273,37 +274,42 @@ private:
         for (float &k : kernel)
             k /= sum;
 
-        std::vector<float> in(std::size_t(size) * size), across(in.size()), blurred(in.size());
-        for (int y = 0; y < size; ++y)
+        // The quarter and middle are columns and rows 0..corner; the vertical pass reads rows
+        // up to corner + reach. Reads left of the image (x < 0) see the zeros of `padded`.
+        const int half = corner + 1, rows = corner + reach + 1, stride = reach + size;
+        std::vector<float> padded(std::size_t(rows) * stride, 0.0f);
+        for (int y = 0; y < rows; ++y)
             for (int x = 0; x < size; ++x)
-                in[std::size_t(y * size + x)] = mask.constScanLine(y)[x] / 255.0f;
-        auto blur = [&](const std::vector<float> &from, std::vector<float> &to, int dx, int dy) {
-            for (int y = 0; y < size; ++y) {
-                for (int x = 0; x < size; ++x) {
-                    float v = 0;
-                    for (int i = -reach; i <= reach; ++i) {
-                        const int sx = x + i * dx, sy = y + i * dy;
-                        if (sx >= 0 && sx < size && sy >= 0 && sy < size)
-                            v += kernel[std::size_t(i + reach)] * from[std::size_t(sy * size + sx)];
-                    }
-                    to[std::size_t(y * size + x)] = v;
-                }
+                padded[std::size_t(y * stride + reach + x)] = mask.constScanLine(y)[x] / 255.0f;
+        std::vector<float> across(std::size_t(reach + rows) * half, 0.0f);   // `reach` zero rows on top
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < half; ++x) {
+                const float *in = &padded[std::size_t(y * stride + x)];
+                float v = 0;
+                for (int i = 0; i <= 2 * reach; ++i)
+                    v += kernel[std::size_t(i)] * in[i];
+                across[std::size_t((reach + y) * half + x)] = v;
             }
-        };
-        blur(in, across, 1, 0);
-        blur(across, blurred, 0, 1);
+        }
 
         QImage patch(size, size, QImage::Format_ARGB32_Premultiplied);
         const float opacity = 0.06f * 255.0f;
-        for (int y = 0; y < size; ++y) {
-            auto *line = reinterpret_cast<QRgb *>(patch.scanLine(y));
-            for (int x = 0; x < size; ++x)
-                line[x] = qRgba(0, 0, 0, qRound(opacity * blurred[std::size_t(y * size + x)]));
+        for (int y = 0; y < half; ++y) {
+            auto *top = reinterpret_cast<QRgb *>(patch.scanLine(y));
+            auto *bottom = reinterpret_cast<QRgb *>(patch.scanLine(size - 1 - y));
+            for (int x = 0; x < half; ++x) {
+                float v = 0;
+                for (int i = 0; i <= 2 * reach; ++i)
+                    v += kernel[std::size_t(i)] * across[std::size_t((y + i) * half + x)];
+                const QRgb pixel = qRgba(0, 0, 0, qRound(opacity * v));
+                top[x] = top[size - 1 - x] = bottom[x] = bottom[size - 1 - x] = pixel;
+            }
         }
         return patch;
     }
 
     QImage m_patch;
+    int m_radius;
     int m_corner;
 };
 
@@ -338,9 +344,10 @@ void buildSidePanel(QWidget *root, const QString &resourceDir, const QStringList
     if (!resourceDir.isEmpty()) {
         // Named as PNG so that Qt does not load every image plug-in to guess the format:
         // that search cost more than the decoding at launch.
-        QImageReader reader(QDir(resourceDir).filePath(QStringLiteral("logo.png")), "png");
+        const QString path = QDir(resourceDir).filePath(QStringLiteral("logo.png"));
+        QImageReader reader(path, "png");
         reader.setAutoDetectImageFormat(false);
-        const QImage image = reader.read();
+        const QImage image = QFileInfo::exists(path) ? reader.read() : QImage();
         if (!image.isNull()) {
             const QRect frame = bottomUp(h, 42, 548, 210, 70);
             auto *logo = new QLabel(panel);

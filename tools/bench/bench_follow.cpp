@@ -199,5 +199,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "the unit was not shown for the launch runs\n");
         return 1;
     }
+    // The attach may have set off one more scan in this process; let it end before the
+    // launches, which it would otherwise share the cores with.
+    spinUntil([] { return false; }, 1500);
     return measureLaunch(dir.path(), serial, shellScan);
 }
