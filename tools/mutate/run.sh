@@ -27,7 +27,10 @@ suite >>"$logs/baseline.log" 2>&1 || { echo "the suite fails without any fault: 
 
 backup="$build/mutate-backup"
 restore() { [ -n "${changed:-}" ] && cp "$backup" "$root/$changed"; changed=; }
-trap restore EXIT INT TERM
+# An interrupt must end the run too: a trap that only restored would let the loop go on
+# with the next fault, beside whatever run the person started next.
+trap restore EXIT
+trap 'restore; exit 130' INT TERM
 
 killed=0 survived=0 other=0
 for n in "${faults[@]}"; do
