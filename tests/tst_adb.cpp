@@ -406,7 +406,7 @@ private slots:
         // Numbers the resolver would read as other addresses (octal parts, one big number, hex),
         // a line break inside, which would reach adb as part of the address, and the like.
         for (const QString &typed : QStringList{"192.168.001.050", "3232235826", "10.0.1", "0x7f", "car.10", "192.168.1.256", "-car.local", "car-.local", longName + "c",
-                                     "fe80::1", "[1:2:3:4:5:6:7:8:9]", "[fe80::1%eth0]", "10.0.0.7:0", "10.0.0.7:65536", "10.0.0.7:05555",
+                                     "fe80::1", "[1:2:3:4:5:6:7:8:9]", "[1:2:3:4::5:6:7:8]", "[fe80::1%eth0]", "10.0.0.7:0", "10.0.0.7:65536", "10.0.0.7:05555",
                                      "10.0.0.7:+5", ":5555", "", "  ", "http://192.168.1.5", "192.168.1.5 5555", "-s", "'car.local'",
                                      "car.local;reboot", "car.local/x", "192.168.1\n.50", "car\n.local", "[::1\n]", "192.168.1.50:5\n.5"})
             QVERIFY2(!adb::normalisedAddress(typed), qPrintable(typed));
