@@ -325,6 +325,12 @@ private slots:
     // run long on a busy machine, never short, and all together not by much.
     void watcherRestarts()
     {
+        // Doubling stops at the longest wait, even where the next double would pass it.
+        const adb::Timing timing{.restartFirstMs = 1000, .restartMaxMs = 30000};
+        QList<int> delays;
+        for (const int ends : {1, 2, 3, 4, 5, 6, 9})
+            delays << adb::restartDelayMs(ends, timing);
+        QCOMPARE(delays, (QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000}));
         FakeAdb adb;
         adb.replyWithScript({"track-devices"}, "date +%s%3N >> \"$R/starts\"\n[ $(wc -l < \"$R/starts\") -eq 1 ] && printf 'zzzz' && exec sleep 30\n"
                                                "[ $(wc -l < \"$R/starts\") -eq 6 ] && printf '000aS1\\tdevice\\n'");
@@ -356,15 +362,20 @@ private slots:
     {
         QTest::addColumn<QString>("noted");
         QTest::addColumn<QString>("first");
-        QTest::newRow("the scan saw the same") << "S1|device" << "same: S1|device";
-        QTest::newRow("the scan saw less") << "" << "changed: S1|device";
-        QTest::newRow("the scan saw another") << "S3|offline" << "changed: S1|device";
+        QTest::addColumn<bool>("serverStarted");   // adb said on stderr that it started its server
+        QTest::newRow("the scan saw the same") << "S1|device" << "same: S1|device" << false;
+        QTest::newRow("the scan saw less") << "" << "changed: S1|device" << false;
+        QTest::newRow("the scan saw another, adb started its server") << "S3|offline" << "changed: S1|device" << true;
     }
     void watcherHoldsFirstMessage()
     {
         QFETCH(QString, noted);
         QFETCH(QString, first);
+        QFETCH(bool, serverStarted);
         FakeAdb adb;
+        if (serverStarted)
+            adb.replyWithScript({"track-devices"}, "printf '* daemon not running; starting now at tcp:5037\\n* daemon started successfully\\n' >&2\n"
+                                                   "exec tail -c +1 -f \"$R/track.stream\"");
         adb.track("S1\tdevice\n");
         QuickWatcher w(adb);
         w.watcher.start();
@@ -395,7 +406,7 @@ private slots:
         // Numbers the resolver would read as other addresses (octal parts, one big number, hex),
         // a line break inside, which would reach adb as part of the address, and the like.
         for (const QString &typed : QStringList{"192.168.001.050", "3232235826", "10.0.1", "0x7f", "car.10", "192.168.1.256", "-car.local", "car-.local", longName + "c",
-                                     "fe80::1", "[1:2:3:4:5:6:7:8:9]", "[fe80::1%eth0]", "10.0.0.7:0", "10.0.0.7:65536", "10.0.0.7:05555",
+                                     "fe80::1", "[1:2:3:4:5:6:7:8:9]", "[1:2:3:4::5:6:7:8]", "[fe80::1%eth0]", "10.0.0.7:0", "10.0.0.7:65536", "10.0.0.7:05555",
                                      "10.0.0.7:+5", ":5555", "", "  ", "http://192.168.1.5", "192.168.1.5 5555", "-s", "'car.local'",
                                      "car.local;reboot", "car.local/x", "192.168.1\n.50", "car\n.local", "[::1\n]", "192.168.1.50:5\n.5"})
             QVERIFY2(!adb::normalisedAddress(typed), qPrintable(typed));
