@@ -13,11 +13,16 @@
 
 #include <algorithm>
 
+QSettings installerSettings()
+{
+    static const QTemporaryDir settingsHome;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsHome.path());
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("zorvik"), QStringLiteral("zorvik-installer"));
+}
+
 InstallerDriver::InstallerDriver(bool withApk, std::optional<QString> expectedDigest, AppDelegate::TestSetup setup)
 {
-    // The one remembered setting, the last Wi-Fi address, lives in a folder of the tests' own.
-    static QTemporaryDir settingsHome;
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsHome.path());
+    (void)installerSettings();
     if (withApk)
         QFile::copy(QStringLiteral(ZORVIK_BUILT_APK), apkFile());
     setup.resourceDir = adb.resourceDir();

@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 
 #include <functional>
 
@@ -21,6 +22,10 @@
     setup.timing.lostUnitMs = lostUnitLimitMs;
     return setup;
 }
+
+// The installer's settings (the remembered Wi-Fi address), in a folder of the tests' own:
+// every QSettings of the process points there from the first call on, never at the user's.
+[[nodiscard]] QSettings installerSettings();
 
 // Runs the real AppDelegate and its window against a fake adb, and reads back what a
 // person would see.

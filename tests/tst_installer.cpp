@@ -1,5 +1,6 @@
 // The installer as a person meets it: the real AppDelegate and its window against a fake adb.
 
+#include "devicewatcher.h"
 #include "installjob.h"
 #include "installsession.h"
 #include "installerdriver.h"
@@ -11,7 +12,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -244,9 +244,14 @@ private slots:
     }
 
     // «Обновить» pressed while a scan runs joins that scan: one scan at a time, one completion.
+    // The launch scan counts as asked for: the window is busy from the start. The watcher's
+    // stream ends at once and waits out a long back-off, which «Обновить» cuts short.
     void clicksDuringAScanJoinIt()
     {
-        InstallerDriver driver;
+        AppDelegate::TestSetup setup = watching();
+        setup.timing.restartFirstMs = setup.timing.restartMaxMs = 60000;
+        InstallerDriver driver(true, std::nullopt, setup);
+        driver.adb.reply({"track-devices"}, "");
         const QString held = driver.adb.resourceDir() + "/held";
         driver.adb.replyWithScript({"devices"}, QStringLiteral(
             "if mkdir \"$R/once\" 2>/dev/null; then touch '%1'; while [ -e '%1' ]; do sleep 0.05; done; fi\n"
@@ -256,6 +261,7 @@ private slots:
         QSignalSpy done(driver.app.get(), &AppDelegate::refreshCompleted);
         driver.app->applicationDidFinishLaunching();
         QTRY_VERIFY(QFile::exists(held));
+        QVERIFY(driver.progressRunning());
         for (int click = 0; click < 3; ++click)
             driver.refreshButton()->click();
         QTest::qWait(200);
@@ -268,8 +274,12 @@ private slots:
         QCOMPARE(listings(), 1);
         QCOMPARE(driver.popupItems(), QStringList{"LI_AUTO HU_L9  ·  S1"});
         QVERIFY(!driver.progressRunning() && driver.installButton()->isEnabled());
+        const auto streams = [&] { return driver.adb.calls().count(QStringList{"track-devices"}); };
+        QTRY_VERIFY(!driver.app->findChild<adb::DeviceWatcher *>()->isStreaming());
+        const qsizetype streamed = streams();
         driver.refresh();
         QCOMPARE(listings(), 2);
+        QTRY_COMPARE(streams(), streamed + 1);
     }
 
     // A change the watcher sees starts one scan; «Обновить» meanwhile joins it, and a change
@@ -306,8 +316,9 @@ private slots:
         QTest::addColumn<QString>("install");   // what adb does for the install, and for appops
         QTest::addColumn<QString>("appops");
         // "rescan": meanwhile a scan finds only another unit; "late rescan": the same, asked
-        // for during the install and back after its outcome; "polls fail": the watcher's
-        // "adb devices" fails over and over, which is no news of the unit.
+        // for during the install and back after its outcome; "late joined rescan": the click
+        // joins the watcher's scan, which finds a second unit after the outcome; "polls fail":
+        // the watcher's "adb devices" fails over and over, which is no news of the unit.
         QTest::addColumn<QString>("meanwhile");
         QTest::addColumn<QString>("log");
         const QString failed = "Ошибка установки:\n";
@@ -322,6 +333,7 @@ private slots:
         const QString after = "while [ ! -e \"$R/%1\" ]; do sleep 0.05; done; echo Success";
         QTest::newRow("unit replaced on show meanwhile") << after.arg("rescanned") << "" << "rescan" << done;
         QTest::newRow("a scan asked meanwhile, back after the outcome") << after.arg("asked") << "" << "late rescan" << done;
+        QTest::newRow("a click joining the watcher's scan, back after the outcome") << after.arg("clicked") << "" << "late joined rescan" << done;
         QTest::newRow("adb devices failing meanwhile") << "sleep 2; echo Success" << "" << "polls fail" << done;
     }
 
@@ -332,9 +344,9 @@ private slots:
         QFETCH(QString, meanwhile);
         QFETCH(QString, log);
         const bool installed = !log.startsWith("Ошибка"), rescan = meanwhile == "rescan", pollsFail = meanwhile == "polls fail";
-        const bool lateRescan = meanwhile == "late rescan";
-        InstallerDriver driver(true, std::nullopt, pollsFail ? watching(300) : AppDelegate::TestSetup{});
-        if (pollsFail)
+        const bool lateJoined = meanwhile == "late joined rescan", lateRescan = lateJoined || meanwhile == "late rescan";
+        InstallerDriver driver(true, std::nullopt, pollsFail || lateJoined ? watching(300) : AppDelegate::TestSetup{});
+        if (pollsFail || lateJoined)
             driver.adb.track("S1\tdevice\n");
         driver.launchWithOneUnit();
         const QList<QStringList> job{
@@ -369,9 +381,15 @@ private slots:
             // The scan lists another unit once the launch, the job's last command, has run.
             driver.adb.replyWithScript(job[2], "touch \"$R/installed\"");
             driver.adb.replyWithScript({"devices"}, "touch \"$R/asked\"; while [ ! -e \"$R/installed\" ]; do sleep 0.05; done\n"
-                                                    "printf 'List of devices attached\\nS2\\tdevice\\n'");
+                                                    "printf 'List of devices attached\\n" + QString(lateJoined ? "S1\\tdevice\\n" : "") + "S2\\tdevice\\n'");
             driver.adb.addDevice({QStringLiteral("S2")});
+            if (lateJoined) {
+                driver.adb.replyWithScript({"start-server"}, "touch \"$R/scanning\"");
+                driver.adb.track("S1\tdevice\nS2\tdevice\n");
+                QTRY_VERIFY(QFile::exists(driver.adb.resourceDir() + "/scanning"));
+            }
             driver.refreshButton()->click();
+            QVERIFY(QFile(driver.adb.resourceDir() + "/clicked").open(QIODevice::WriteOnly));
         }
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(scanned.count(), lateRescan ? 1 : 0, 20000);
@@ -533,7 +551,7 @@ private slots:
         setup.timing.quietConnectMs = 1000;
         InstallerDriver driver(true, std::nullopt, setup);
         const QString address = "192.168.1.50:5555";
-        QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").setValue("wifi/lastAddress", address);
+        installerSettings().setValue("wifi/lastAddress", address);
         driver.adb.setListing(kHeader + address + "\toffline\n");
         driver.adb.replyWithScript({"connect", address}, "if mkdir \"$R/tried\" 2>/dev/null; then exec sleep 30; fi\n"
                                                          "printf 'connected to 192.168.1.50:5555\\n'");
@@ -565,7 +583,7 @@ private slots:
     void refusedAddressesNeverReachAdb()
     {
         InstallerDriver driver;
-        QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").setValue("wifi/lastAddress", "car;reboot");
+        installerSettings().setValue("wifi/lastAddress", "car;reboot");
         driver.adb.setListing(kOneUnit);
         driver.adb.addDevice({QStringLiteral("S1")});
         driver.launch();

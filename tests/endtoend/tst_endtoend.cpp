@@ -14,7 +14,6 @@
 #include <QJsonArray>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -272,9 +271,9 @@ void TestEndToEnd::wifi()
         return driver;
     };
     const auto remembered = [] {
-        return QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").value("wifi/lastAddress");
+        return installerSettings().value("wifi/lastAddress");
     };
-    QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").remove("wifi/lastAddress");
+    installerSettings().remove("wifi/lastAddress");
     std::unique_ptr<InstallerDriver> driver = launched();
     QVERIFY(driver->connectByWifi(address));
     QVERIFY(driver->progressRunning());
@@ -351,7 +350,7 @@ void TestEndToEnd::pairByCode()
     const auto restoreHome = qScopeGuard([&] { qputenv("HOME", userHome); });
     std::optional<AdbServerSandbox> computer(std::in_place, pairAdb, home.path());
     SimulatedUnit unit(QJsonObject{{"unauthorized", true}}, QStringLiteral("482915"));
-    QSettings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer").remove("wifi/lastAddress");
+    installerSettings().remove("wifi/lastAddress");
     InstallerDriver driver(true, std::nullopt, watching());
     QVERIFY(driver.carryAdb(pairAdb));
     driver.launch();
@@ -372,7 +371,7 @@ void TestEndToEnd::pairByCode()
     qInfo("paired, connected and shown %lld ms after «Подключить»", sincePress.elapsed());
     QCOMPARE(driver.badge(), "●  МУЛЬТИМЕДИА LI AUTO ГОТОВА");
     // The connect address is kept; the code is nowhere.
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "zorvik", "zorvik-installer");
+    QSettings settings = installerSettings();
     QCOMPARE(settings.value("wifi/lastAddress"), unit.serial());
     QFile file(settings.fileName());
     QVERIFY(file.open(QIODevice::ReadOnly) && !file.readAll().contains("482915"));

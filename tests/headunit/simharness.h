@@ -3,7 +3,6 @@
 // The real adb against simulated head units (tools/headunit-sim): make the sandbox first,
 // then the units, so the units end before their server.
 
-#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -84,14 +83,14 @@ private:
 // server, never to the user's on 5037.
 //
 // The adb is the one the installer is built with unless another is given (the pairing test's
-// adb 30 or newer); with a home, that adb and its server keep their keys and paired hosts
-// there, not in the user's ~/.android.
+// adb 30 or newer). That adb and its server keep their keys and paired hosts in `home`, by
+// default a folder of the sandbox's own, never in the user's ~/.android.
 class AdbServerSandbox
 {
 public:
     explicit AdbServerSandbox(const QString &adb = QStringLiteral(ZORVIK_REAL_ADB), const QString &home = {})
         : m_adb(adb)
-        , m_home(home)
+        , m_home(home.isEmpty() ? m_ownHome.path() : home)
     {
         // Every adb server probes 5555-5585 for emulators.
         while (m_port == 0 || m_port == 5037 || (m_port >= 5555 && m_port <= 5585)) {
@@ -107,9 +106,8 @@ public:
 
     ~AdbServerSandbox()
     {
+        // Its marker, named after its port, goes with its home, a temporary folder.
         (void)runAdb({QStringLiteral("kill-server")});
-        // The server leaves a marker named after its port, and ports here are one-off.
-        QFile::remove((m_home.isEmpty() ? QDir::homePath() : m_home) + QStringLiteral("/.android/adb.%1").arg(m_port));
         qunsetenv("ANDROID_ADB_SERVER_PORT");
     }
 
@@ -118,11 +116,9 @@ public:
         QProcess adb;
         adb.setProcessChannelMode(QProcess::MergedChannels);
         adb.setStandardInputFile(QProcess::nullDevice());
-        if (!m_home.isEmpty()) {
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert(QStringLiteral("HOME"), m_home);
-            adb.setProcessEnvironment(environment);
-        }
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), m_home);
+        adb.setProcessEnvironment(environment);
         adb.start(m_adb, arguments);
         // One that hangs is killed when adb goes out of scope.
         adb.waitForFinished(60000);
@@ -140,6 +136,7 @@ public:
     }
 
 private:
+    QTemporaryDir m_ownHome;
     QString m_adb;
     QString m_home;
     quint16 m_port = 0;
