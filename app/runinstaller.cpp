@@ -1,10 +1,10 @@
 #include "runinstaller.h"
 
 #include "appdelegate.h"
+#include "installerwindow.h"
 
 #include <QApplication>
 #include <QIcon>
-#include <QImageReader>
 #include <QPixmap>
 #include <QTimer>
 
@@ -16,12 +16,9 @@ void identifyApplication()
     QApplication::setApplicationName(QStringLiteral("Zorvik App Installer"));
     // Lets Wayland desktops match the window to the installed desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("zorvik-installer"));
-    // Read as PNG outright: an icon made from a file name loads every image plug-in to
-    // guess the format, which costs the launch more than the decoding. A build without a
-    // logo has no icon compiled in.
-    QImageReader reader(QStringLiteral(":/zorvik/icon.png"), "png");
-    reader.setAutoDetectImageFormat(false);
-    const QImage icon = reader.read();
+    // Not QIcon(fileName), which guesses the format (see readPng). A build without a logo
+    // has no icon compiled in.
+    const QImage icon = readPng(QStringLiteral(":/zorvik/icon.png"));
     if (!icon.isNull())
         QApplication::setWindowIcon(QIcon(QPixmap::fromImage(icon)));
 }

@@ -33,6 +33,7 @@ namespace {
 constexpr int windowWidth = 980;
 constexpr int windowHeight = 650;
 constexpr int cardHeight = 175;
+constexpr int cardRadius = 16;
 
 // Where the face colour of a flat button is kept, so that it can be read back.
 constexpr const char *buttonFaceProperty = "zorvikButtonFace";
@@ -220,7 +221,7 @@ public:
     static constexpr int offsetDown = 3;
 
     CardShadow(QWidget *parent, const QRect &card, int radius)
-        : QWidget(parent), m_radius(radius), m_corner(2 * reach + radius)
+        : QWidget(parent), m_radius(radius)
     {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setGeometry(card.translated(0, offsetDown).adjusted(-reach, -reach, reach, reach));
@@ -234,7 +235,7 @@ protected:
         // Corners as they are, edges and the middle stretched from the patch's middle row
         // and column, where the blur no longer depends on the distance along the edge.
         QPainter painter(this);
-        const int c = m_corner;
+        const int c = 2 * reach + m_radius;   // the patch's corner, as blurredRoundedRect makes it
         const int w = width(), h = height();
         const int xs[] = {0, c, w - c, w};
         const int ys[] = {0, c, h - c, h};
@@ -310,7 +311,6 @@ private:
 
     QImage m_patch;
     int m_radius;
-    int m_corner;
 };
 
 struct InfoRow
@@ -342,12 +342,7 @@ void buildSidePanel(QWidget *root, const QString &resourceDir, const QStringList
     // A missing resource directory is treated like a missing logo: an empty path would
     // otherwise make QDir read logo.png from whatever the working directory happens to be.
     if (!resourceDir.isEmpty()) {
-        // Named as PNG so that Qt does not load every image plug-in to guess the format:
-        // that search cost more than the decoding at launch.
-        const QString path = QDir(resourceDir).filePath(QStringLiteral("logo.png"));
-        QImageReader reader(path, "png");
-        reader.setAutoDetectImageFormat(false);
-        const QImage image = QFileInfo::exists(path) ? reader.read() : QImage();
+        const QImage image = readPng(QDir(resourceDir).filePath(QStringLiteral("logo.png")));
         if (!image.isNull()) {
             const QRect frame = bottomUp(h, 42, 548, 210, 70);
             auto *logo = new QLabel(panel);
@@ -441,12 +436,12 @@ void buildDeviceControls(QWidget *root, const WindowColours &colours, InstallerW
 
 void buildInfoCard(QWidget *root, InstallerWidgets &widgets)
 {
-    auto *card = new RoundedPanel(root, Qt::white, 16);
+    auto *card = new RoundedPanel(root, Qt::white, cardRadius);
     card->setObjectName(QStringLiteral("infoCard"));
     card->setGeometry(bottomUp(windowHeight, 374, 260, 534, cardHeight));
 
     // A faint shadow a few pixels below the card lifts it off the grey window.
-    auto *shadow = new CardShadow(root, card->geometry(), 16);
+    auto *shadow = new CardShadow(root, card->geometry(), cardRadius);
     shadow->stackUnder(card);
 
     for (int i = 0; i < int(infoRows.size()); ++i) {
@@ -545,6 +540,16 @@ InstallerWidgets buildInstallerWindow(const QString &resourceDir, const QStringL
                          .topLeft());
     }
     return widgets;
+}
+
+QImage readPng(const QString &path)
+{
+    // A reader given a missing file warns on stderr; a missing logo or icon is no fault.
+    if (!QFileInfo::exists(path))
+        return {};
+    QImageReader reader(path, "png");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
 }
 
 void setTextColour(QLabel *label, const QColor &colour)

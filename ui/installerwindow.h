@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -42,6 +43,11 @@ struct InstallerWidgets
 [[nodiscard]] InstallerWidgets buildInstallerWindow(const QString &resourceDir,
                                                     const QStringList &stepTitles,
                                                     const WindowColours &colours);
+
+// The PNG at `path`, or a null image when there is none or it can't be read. The format is
+// named rather than guessed: guessing loads every image plug-in Qt has, which cost the
+// launch more than the decoding.
+[[nodiscard]] QImage readPng(const QString &path);
 
 // The few ways the rest of the program changes how a widget looks.
 void setTextColour(QLabel *label, const QColor &colour);
