@@ -83,6 +83,13 @@ private slots:
         QTest::newRow("refusal: port left out") << "refusal, port" << "192.168.1.50" << "Адрес и порт вида 192.168.1.50:37123";
         QTest::newRow("refusal: port given") << "refusal, port" << "192.168.1.50:37123" << "";
         QTest::newRow("refusal: comma fix without the port") << "refusal, port" << "192,168,1,50" << commas + "192.168.1.50:37123";
+        // Which writer may replace what the log holds, by the kind held (scan message, connect
+        // progress, install progress, an unread outcome): A (automatic scan), S (asked scan),
+        // P (the person's own action), then "+" when the log keeps its end in view for it.
+        QTest::newRow("log: scan message") << "log" << "0" << "ASP";
+        QTest::newRow("log: connect progress") << "log" << "1" << "ASP+";
+        QTest::newRow("log: install progress") << "log" << "2" << "P+";
+        QTest::newRow("log: outcome") << "log" << "3" << "SP";
     }
     void text()
     {
@@ -95,6 +102,16 @@ private slots:
                 shown << look.text + u':' + (look.colour == StepColour::White ? u'W' : look.colour == StepColour::Green ? u'S' : u'G');
             return shown.join(u'|');
         };
+        const auto replacedBy = [&] {
+            const auto held = LogKind(input.toInt());
+            QString letters;
+            for (const auto &[writer, letter] : {std::pair(LogWriter::AutomaticScan, u'A'), std::pair(LogWriter::AskedScan, u'S'),
+                                                 std::pair(LogWriter::PersonAction, u'P')}) {
+                if (mayReplaceLog(held, writer))
+                    letters += letter;
+            }
+            return logFollowsEnd(held) ? letters + u'+' : letters;
+        };
         const adb::PortRule portRule = rule.endsWith("port") ? adb::PortRule::Required : adb::PortRule::DefaultsTo5555;
         const QString result = rule == "lines"      ? adb::splitPieces(input, adb::isNewlineCharacter).join(u'|')
                                : rule == "property" ? adb::propertyFromOutput(input, QStringLiteral("ro.build.version.sdk"))
@@ -102,6 +119,7 @@ private slots:
                                : rule == "installed" ? QString::number(adb::listsPackage(input))
                                : rule == "code"     ? QString::number(adb::isPairingCode(input))
                                : rule == "steps"    ? steps()
+                               : rule == "log"      ? replacedBy()
                                : rule.startsWith("refusal") ? adb::addressRefusal(input, portRule)
                                : rule == "package"
                                    ? scanView({{}, {unit("no permissions")}, {}, {}, false}, runsFromPackage(input)).logText.section(u'\n', 0, 0)
@@ -210,30 +228,6 @@ private slots:
         QCOMPARE(shown << view.badge << view.installTitle,
                  (QStringList{"LI_AUTO HU_L9", "Android 11  ·  API —", "—", "1920x720  ·  — dpi",
                               "Установлен — будет обновлён", kHeadUnit, "Обновить Zorvik App"}));
-    }
-
-    // Which writer may replace what the log holds: one row per kind held, the writers that
-    // may replace it as A (automatic scan), S (asked scan), P (the person's own action), then
-    // "+" when the log keeps its end in view for it.
-    void logReplacement_data()
-    {
-        QTest::addColumn<LogKind>("held");
-        QTest::addColumn<QString>("replacedBy");
-        QTest::newRow("scan message") << LogKind::ScanMessage << "ASP";
-        QTest::newRow("connect progress") << LogKind::ConnectProgress << "ASP+";
-        QTest::newRow("install progress") << LogKind::InstallProgress << "P+";
-        QTest::newRow("outcome, unread") << LogKind::Outcome << "SP";
-    }
-    void logReplacement()
-    {
-        QFETCH(LogKind, held);
-        QString replacedBy;
-        for (const auto &[writer, letter] : {std::pair(LogWriter::AutomaticScan, u'A'), std::pair(LogWriter::AskedScan, u'S'),
-                                             std::pair(LogWriter::PersonAction, u'P')}) {
-            if (mayReplaceLog(held, writer))
-                replacedBy += letter;
-        }
-        QTEST(logFollowsEnd(held) ? replacedBy + u'+' : replacedBy, "replacedBy");
     }
 };
 
