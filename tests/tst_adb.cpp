@@ -293,6 +293,7 @@ private slots:
         QTest::addColumn<QString>("then");      // "install" begins, or the listing becomes this
         QTest::newRow("an install begins") << "install";
         QTest::newRow("another unit starts waiting") << "S1|unauthorized S2|unauthorized";
+        QTest::newRow("the unit passes to another waiting state") << "S1|offline";
     }
     void slowComparisons()
     {
@@ -354,6 +355,21 @@ private slots:
         QCOMPARE(w.seen, QStringList{"changed: S1|device"});
     }
 
+    // adb that cannot be started (not there yet) is tried again with the same back-off.
+    void watcherStartsOnceAdbIsThere()
+    {
+        FakeAdb adb;
+        adb.track("S1\tdevice\n");
+        const QString path = adb.resourceDir() + "/adb";
+        QVERIFY(QFile::rename(path, path + ".away"));
+        QuickWatcher w(adb);
+        w.watcher.start();
+        QTest::qWait(400);
+        QVERIFY(QFile::rename(path + ".away", path));
+        w.watcher.noteListing({});
+        QTRY_COMPARE_WITH_TIMEOUT(w.seen, QStringList{"changed: S1|device"}, 5000);
+    }
+
     // The stream's first message waits for the launch scan's listing, then is compared with
     // it: one listing told, changed only when the two differ. The stream goes on with the
     // framing messages above: the watcher must tell each unit once, in order, and never drop
@@ -363,15 +379,18 @@ private slots:
         QTest::addColumn<QString>("noted");
         QTest::addColumn<QString>("first");
         QTest::addColumn<bool>("serverStarted");   // adb said on stderr that it started its server
-        QTest::newRow("the scan saw the same") << "S1|device" << "same: S1|device" << false;
-        QTest::newRow("the scan saw less") << "" << "changed: S1|device" << false;
-        QTest::newRow("the scan saw another, adb started its server") << "S3|offline" << "changed: S1|device" << true;
+        QTest::addColumn<QString>("second");        // a second message before the listing
+        QTest::newRow("the scan saw the same") << "S1|device" << "same: S1|device" << false << "";
+        QTest::newRow("the scan saw less") << "" << "changed: S1|device" << false << "";
+        QTest::newRow("the scan saw another, adb started its server") << "S3|offline" << "changed: S1|device" << true << "";
+        QTest::newRow("two messages, the newer is the scan's") << "S2|device" << "same: S2|device" << false << "S2\tdevice\n";
     }
     void watcherHoldsFirstMessage()
     {
         QFETCH(QString, noted);
         QFETCH(QString, first);
         QFETCH(bool, serverStarted);
+        QFETCH(QString, second);
         FakeAdb adb;
         if (serverStarted)
             adb.replyWithScript({"track-devices"}, "printf '* daemon not running; starting now at tcp:5037\\n* daemon started successfully\\n' >&2\n"
@@ -380,6 +399,8 @@ private slots:
         QuickWatcher w(adb);
         w.watcher.start();
         QTRY_VERIFY(adb.calls().contains(QStringList{"track-devices"}));
+        if (!second.isEmpty())
+            adb.track(second);
         QTest::qWait(1000);
         QVERIFY2(w.seen.isEmpty(), qPrintable(w.seen.join(", ")));
         w.watcher.noteListing(adb::parseDeviceListing(devicesOutput(noted)));

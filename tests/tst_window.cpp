@@ -102,7 +102,7 @@ private slots:
         QCOMPARE(window->minimumSize(), window->maximumSize());
 
         // Layering is done by parenting (the logo and texts on the side panel, the rows on the
-        // card, whose shadow is an effect, not a widget), so no visible siblings may overlap.
+        // card, whose shadow is an unnamed widget beneath it), so no visible siblings may overlap.
         // Our widgets are all named; Qt's own parts of the combo box and the log are unnamed or
         // named "qt_...", and are left to Qt.
         QList<QWidget *> own = window->findChildren<QWidget *>();
