@@ -493,6 +493,10 @@ void buildInstallArea(QWidget *root, const WindowColours &colours, InstallerWidg
     log->setReadOnly(true);
     log->setFrameShape(QFrame::NoFrame);
     log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Lines wrap at the pane's width, long words anywhere, so nothing ever needs scrolling
+    // sideways; left to itself, the view would show a horizontal bar in the window's first
+    // frame, measured against its size before the layout.
+    log->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     log->setFont(monospaceFont(10));
     QPalette palette = log->palette();
     palette.setColor(QPalette::Text, white(0.32));
