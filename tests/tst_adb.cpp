@@ -245,17 +245,19 @@ private slots:
         QTest::addColumn<int>("interval");        // 0: no comparison, the stream alone
         QTest::addColumn<QString>("devices");     // sh: "adb devices" in the watcher; none: it lists `listing`
         QTest::addColumn<QString>("last");        // what "adb devices" lists once the install is over
-        QTest::newRow("USB units ready") << "S1|device S2|device" << false << -1LL << 0 << "" << "S1|device S2|device";
-        QTest::newRow("during an install") << "S1|device" << true << -1LL << 1000 << "" << "S1|device";
-        QTest::newRow("network unit ready, then gone") << "10.0.0.5:5555|device" << false << -1LL << 1000 << "" << "";
-        QTest::newRow("waiting for Allow, then allowed") << "S1|unauthorized" << false << 60000LL << 1000 << "" << "S1|device";
-        QTest::newRow("waiting over a minute") << "S1|unauthorized S2|device" << false << 60001LL << 5000 << "" << "S1|device S2|device";
-        QTest::newRow("network unit offline long, then gone") << "10.0.0.5:5555|offline" << false << 90000LL << 5000 << "" << "";
-        QTest::newRow("installing, waiting long") << "S1|offline" << true << 90000LL << 1000 << "" << "";
+        QTest::addColumn<bool>("coldStart");      // adb starts its server first and says so, before the header
+        QTest::newRow("USB units ready") << "S1|device S2|device" << false << -1LL << 0 << "" << "S1|device S2|device" << false;
+        QTest::newRow("during an install") << "S1|device" << true << -1LL << 1000 << "" << "S1|device" << false;
+        QTest::newRow("network unit ready, then gone") << "10.0.0.5:5555|device" << false << -1LL << 1000 << "" << "" << false;
+        QTest::newRow("waiting for Allow, then allowed") << "S1|unauthorized" << false << 60000LL << 1000 << "" << "S1|device" << false;
+        QTest::newRow("allowed while adb starts its server") << "S1|unauthorized" << false << 60000LL << 1000 << "" << "S1|device" << true;
+        QTest::newRow("waiting over a minute") << "S1|unauthorized S2|device" << false << 60001LL << 5000 << "" << "S1|device S2|device" << false;
+        QTest::newRow("network unit offline long, then gone") << "10.0.0.5:5555|offline" << false << 90000LL << 5000 << "" << "" << false;
+        QTest::newRow("installing, waiting long") << "S1|offline" << true << 90000LL << 1000 << "" << "" << false;
         // Comparisons that fail, each alone: the first two print the header.
-        QTest::newRow("adb fails during an install") << "S1|device" << true << -1LL << 1000 << "echo 'List of devices attached'; exit 1" << "S1|device";
-        QTest::newRow("ended by its limit") << "10.0.0.5:5555|device" << false << -1LL << 1000 << "echo 'List of devices attached'; exec sleep 30" << "";
-        QTest::newRow("no header") << "10.0.0.5:5555|device" << false << -1LL << 1000 << "echo '* daemon not running; starting now at tcp:5037'" << "";
+        QTest::newRow("adb fails during an install") << "S1|device" << true << -1LL << 1000 << "echo 'List of devices attached'; exit 1" << "S1|device" << false;
+        QTest::newRow("ended by its limit") << "10.0.0.5:5555|device" << false << -1LL << 1000 << "echo 'List of devices attached'; exec sleep 30" << "" << false;
+        QTest::newRow("no header") << "10.0.0.5:5555|device" << false << -1LL << 1000 << "echo '* daemon not running; starting now at tcp:5037'" << "" << false;
     }
     void comparisons()
     {
@@ -265,6 +267,7 @@ private slots:
         QFETCH(int, interval);
         QFETCH(QString, devices);
         QFETCH(QString, last);
+        QFETCH(bool, coldStart);
         QCOMPARE(adb::pollIntervalMs(adb::parseDeviceListing(devicesOutput(listing)), installing, ageMs < 0 ? std::nullopt : std::optional(ageMs)).value_or(0), interval);
         FakeAdb adb;
         adb.replyWithScript({"devices"}, devices.isEmpty() ? "printf '" + devicesOutput(listing) + u'\'' : devices);
@@ -274,7 +277,7 @@ private slots:
         const auto comparisons = [&] { return adb.calls().count(QStringList{"devices"}); };
         QTRY_VERIFY_WITH_TIMEOUT(comparisons() >= (interval == 0 ? 0 : 4), 10000);
         QVERIFY2(w.seen.count("same: " + listing) == w.seen.size() && (devices.isEmpty() || w.seen.size() == 1), qPrintable(w.seen.join(", ")));
-        adb.setListing(devicesOutput(last));
+        adb.setListing((coldStart ? kColdStart : QString()) + devicesOutput(last));
         w.watcher.setInstalling(false);
         if (last != listing)
             QTRY_COMPARE_WITH_TIMEOUT(w.seen.last(), "changed: " + last, 10000);
@@ -287,17 +290,21 @@ private slots:
     // A unit waits for "Allow": compared every 100 ms, then, once its state is past 600 ms
     // old, every 5 s however often the comparisons list it. Then something needs a comparison
     // every 100 ms again, with one due in seconds: it comes at once. A state that has just
-    // appeared sets the pace, however old another one is.
+    // appeared sets the pace, however old another one is. Once nothing waits, the comparison
+    // that was due never comes.
     void slowComparisons_data()
     {
         QTest::addColumn<QString>("then");      // "install" begins, or the listing becomes this
-        QTest::newRow("an install begins") << "install";
-        QTest::newRow("another unit starts waiting") << "S1|unauthorized S2|unauthorized";
-        QTest::newRow("the unit passes to another waiting state") << "S1|offline";
+        QTest::addColumn<bool>("fast");         // comparisons every 100 ms again; else none at all
+        QTest::newRow("an install begins") << "install" << true;
+        QTest::newRow("another unit starts waiting") << "S1|unauthorized S2|unauthorized" << true;
+        QTest::newRow("the unit passes to another waiting state") << "S1|offline" << true;
+        QTest::newRow("the unit is allowed: the one due is called off") << "S1|device" << false;
     }
     void slowComparisons()
     {
         QFETCH(QString, then);
+        QFETCH(bool, fast);
         FakeAdb adb;
         adb.setListing(devicesOutput("S1|unauthorized"));
         QuickWatcher w(adb, 5000);
@@ -315,6 +322,11 @@ private slots:
         } else {
             adb.setListing(devicesOutput(then));
             w.watcher.noteListing(adb::parseDeviceListing(devicesOutput(then)));
+        }
+        if (!fast) {
+            QTest::qWait(4500);
+            QCOMPARE(comparisons(), before);
+            return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(comparisons() >= before + 3, 2000);
     }

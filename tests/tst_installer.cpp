@@ -277,37 +277,41 @@ private slots:
         const auto streams = [&] { return driver.adb.calls().count(QStringList{"track-devices"}); };
         QTRY_VERIFY(!driver.app->findChild<adb::DeviceWatcher *>()->isStreaming());
         const qsizetype streamed = streams();
+        QTest::qWait(1500);
+        QCOMPARE(streams(), streamed);
         driver.refresh();
         QCOMPARE(listings(), 2);
         QTRY_COMPARE(streams(), streamed + 1);
     }
 
     // A change the watcher sees starts one scan; «Обновить» meanwhile joins it, and a change
-    // seen while it runs is scanned once after it. Then the scans stop.
+    // seen while it runs is scanned once after it. Then the scans stop. A unit waiting for
+    // "Allow" is listed throughout: compared every second, it is no change.
     void changesDuringAnAutomaticScan()
     {
         InstallerDriver driver(true, std::nullopt, watching());
-        driver.adb.track("S1\tdevice\n");
-        driver.launchWithOneUnit();
+        const QString waiting = QStringLiteral("U\tunauthorized\n");
+        driver.adb.track("S1\tdevice\n" + waiting);
+        driver.launchWithOneUnit(kOneUnit + waiting);
         const QString held = driver.adb.resourceDir() + "/held";
         driver.adb.addDevice({QStringLiteral("S2")});
         driver.adb.replyWithScript(probeCalls("S2").at(1), QStringLiteral(
             "if mkdir \"$R/once\" 2>/dev/null; then touch '%1'; while [ -e '%1' ]; do sleep 0.05; done; fi\necho HU_L9").arg(held));
         const auto scans = [&] { return driver.adb.calls().count(QStringList{"start-server"}); };
-        driver.adb.setListing(kOneUnit + "S2\tdevice\n");
-        driver.adb.track("S1\tdevice\nS2\tdevice\n");
+        driver.adb.setListing(kOneUnit + "S2\tdevice\n" + waiting);
+        driver.adb.track("S1\tdevice\nS2\tdevice\n" + waiting);
         QTRY_VERIFY(QFile::exists(held));
         driver.refreshButton()->click();
         driver.adb.addDevice({QStringLiteral("S3")});
-        driver.adb.setListing(kOneUnit + "S2\tdevice\nS3\tdevice\n");
-        driver.adb.track("S1\tdevice\nS2\tdevice\nS3\tdevice\n");
+        driver.adb.setListing(kOneUnit + "S2\tdevice\nS3\tdevice\n" + waiting);
+        driver.adb.track("S1\tdevice\nS2\tdevice\nS3\tdevice\n" + waiting);
         QTest::qWait(300);
         QCOMPARE(scans(), 1);
         QVERIFY(driver.progressRunning());
         QVERIFY(QFile::remove(held));
         QTRY_COMPARE_WITH_TIMEOUT(driver.popup()->count(), 3, 10000);
         QTRY_VERIFY(!driver.progressRunning());
-        QTest::qWait(1000);
+        QTest::qWait(2500);
         QCOMPARE(scans(), 2);
     }
 
