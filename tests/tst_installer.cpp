@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -260,6 +261,8 @@ private slots:
         const auto listings = [&] { return driver.adb.calls().count(QStringList{"devices"}); };
         QSignalSpy done(driver.app.get(), &AppDelegate::refreshCompleted);
         driver.app->applicationDidFinishLaunching();
+        // The window's first frame: the log wraps, so it shows no sideways scroller.
+        QVERIFY(!driver.child<QPlainTextEdit>("logView")->horizontalScrollBar()->isVisible());
         QTRY_VERIFY(QFile::exists(held));
         QVERIFY(driver.progressRunning());
         for (int click = 0; click < 3; ++click)
