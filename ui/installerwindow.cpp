@@ -235,7 +235,7 @@ protected:
         // Corners as they are, edges and the middle stretched from the patch's middle row
         // and column, where the blur no longer depends on the distance along the edge.
         QPainter painter(this);
-        const int c = 2 * reach + m_radius;   // the patch's corner, as blurredRoundedRect makes it
+        const int c = m_patch.width() / 2;   // the patch is its corner twice, plus the middle pixel
         const int w = width(), h = height();
         const int xs[] = {0, c, w - c, w};
         const int ys[] = {0, c, h - c, h};
