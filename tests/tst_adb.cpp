@@ -338,12 +338,13 @@ private slots:
     // run long on a busy machine, never short, and all together not by much.
     void watcherRestarts()
     {
-        // Doubling stops at the longest wait, even where the next double would pass it.
+        // Doubling stops at the longest wait, even where the next double would pass it, and
+        // however long adb stays away.
         const adb::Timing timing{.restartFirstMs = 1000, .restartMaxMs = 30000};
         QList<int> delays;
-        for (const int ends : {1, 2, 3, 4, 5, 6, 9})
+        for (const int ends : {1, 2, 3, 4, 5, 6, 9, 64})
             delays << adb::restartDelayMs(ends, timing);
-        QCOMPARE(delays, (QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000}));
+        QCOMPARE(delays, (QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000}));
         FakeAdb adb;
         adb.replyWithScript({"track-devices"}, "date +%s%3N >> \"$R/starts\"\n[ $(wc -l < \"$R/starts\") -eq 1 ] && printf 'zzzz' && exec sleep 30\n"
                                                "[ $(wc -l < \"$R/starts\") -eq 6 ] && printf '000aS1\\tdevice\\n'");
@@ -434,12 +435,14 @@ private slots:
                  {"192.168.1.50", kUnit}, {" 10.0.0.7:5037 \n", "10.0.0.7:5037"}, {"255.1.0.255", "255.1.0.255:5555"},
                  {"10.0.0.7:65535", "10.0.0.7:65535"}, {"car-unit.local:5556", "car-unit.local:5556"}, {"10.car.local", "10.car.local:5555"},
                  {longName, longName + ":5555"}, {"[::1]", "[::1]:5555"}, {"[fe80::a:1]:5556", "[fe80::a:1]:5556"},
-                 {"[::ffff:192.168.1.5]", "[::ffff:192.168.1.5]:5555"}})
+                 {"[::ffff:192.168.1.5]", "[::ffff:192.168.1.5]:5555"}, {"[1:2:3::4:5:6:7]", "[1:2:3::4:5:6:7]:5555"},
+                 {"[1:2:3:4:5:6:7:8]", "[1:2:3:4:5:6:7:8]:5555"}, {"[1:2:3:4:5:6:1.2.3.4]", "[1:2:3:4:5:6:1.2.3.4]:5555"}})
             QCOMPARE(adb::normalisedAddress(typed).value_or(QString()), address);
         // Numbers the resolver would read as other addresses (octal parts, one big number, hex),
         // a line break inside, which would reach adb as part of the address, and the like.
         for (const QString &typed : QStringList{"192.168.001.050", "3232235826", "10.0.1", "0x7f", "car.10", "192.168.1.256", "-car.local", "car-.local", longName + "c",
-                                     "fe80::1", "[1:2:3:4:5:6:7:8:9]", "[1:2:3:4::5:6:7:8]", "[fe80::1%eth0]", "10.0.0.7:0", "10.0.0.7:65536", "10.0.0.7:05555",
+                                     "fe80::1", "[1:2:3:4:5:6:7:8:9]", "[1:2:3:4::5:6:7:8]", "[fe80::1%eth0]", "[1::2::3]", "[x::1]",
+                                     "[::1.2.3.4:1]", "[1:2:3:4:5:6:7:1.2.3.4]", "[1.2.3.4::1]", "10.0.0.7:0", "10.0.0.7:65536", "10.0.0.7:05555",
                                      "10.0.0.7:+5", ":5555", "", "  ", "http://192.168.1.5", "192.168.1.5 5555", "-s", "'car.local'",
                                      "car.local;reboot", "car.local/x", "192.168.1\n.50", "car\n.local", "[::1\n]", "192.168.1.50:5\n.5"})
             QVERIFY2(!adb::normalisedAddress(typed), qPrintable(typed));
@@ -482,6 +485,9 @@ private slots:
         // The second try gets what the first one left of the limit, not a limit of its own.
         QTest::newRow("slow stale, then silent") << "sleep 1.2; " + already << silent << listed("offline") << int(V::TimedOut)
                                                  << "connect devices disconnect connect disconnect" << "";
+        // Nothing is left of it for a second try.
+        QTest::newRow("stale at the end of the limit") << "sleep 1.5; " + already << connected << "sleep 0.6; " + listed("offline") << int(V::TimedOut)
+                                                       << "connect devices disconnect" << "";
         const auto fails = [&](const char *name, const QString &said, const QString &meaning) {
             QTest::newRow(name) << says(said) << "" << "" << int(V::Failed) << "connect disconnect" << meaning;
         };
