@@ -5,6 +5,7 @@
 #include "installsession.h"
 #include "installerdriver.h"
 #include "runinstaller.h"
+#include "scanscheduler.h"
 #include "windowtexts.h"
 
 #include <QApplication>
@@ -285,6 +286,62 @@ private slots:
         driver.refresh();
         QCOMPARE(listings(), 2);
         QTRY_COMPARE(streams(), streamed + 1);
+    }
+
+    // Which scans run, one at a time, and as what they come back, over a few steps: "hold"
+    // keeps every scan in its start-server until "release", which first notes how many scans
+    // and streams have started; "wait" lets the scans run out. "want" is a connect that ended,
+    // "change" a unit the watcher's stream tells of, "ask" a click. Told: "busy" for each asked
+    // scan the window shows, then how each scan came back, and at the end the number of scans.
+    void scheduling_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("clicks join the launch scan; the stream waits for its server") << "hold launch ask ask release" << "busy 1:0 asked =1";
+        QTest::newRow("a click turns an automatic scan into an asked one") << "launch wait hold want ask release" << "busy asked busy 2:1 asked =2";
+        QTest::newRow("a click during an install is no asked scan, the next one is")
+            << "launch wait install hold want ask release installed ask wait" << "busy asked busy 2:1 auto busy asked =3";
+        QTest::newRow("asked before the install began") << "launch wait hold ask install release" << "busy asked busy 2:1 asked =2";
+        QTest::newRow("wanted twice during a scan: once after it") << "launch wait hold want want release" << "busy asked 2:1 auto auto =3";
+        QTest::newRow("a change during an automatic scan: once after it") << "launch wait hold want change release" << "busy asked 2:1 auto auto =3";
+        QTest::newRow("a connect ends during an asked scan: once after it") << "launch wait hold ask want release" << "busy asked busy 2:1 asked auto =3";
+    }
+    void scheduling()
+    {
+        QFETCH(QString, steps);
+        FakeAdb adb;
+        adb.setListing(kHeader);
+        const QString hold = adb.resourceDir() + "/hold";
+        adb.replyWithScript({"start-server"}, "while [ -e \"$R/hold\" ]; do sleep 0.02; done");
+        ScanScheduler scans(adb.resourceDir(), adb::Timing{}, true, nullptr);
+        QStringList told;
+        connect(&scans, &ScanScheduler::askedScanStarted, [&] { told << "busy"; });
+        connect(&scans, &ScanScheduler::scanFinished, [&](ScanKind kind) { told << (kind == ScanKind::Asked ? "asked" : "auto"); });
+        const auto started = [&](const char *command) { return adb.calls().count(QStringList{command}); };
+        const auto runOut = [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(!scans.running(), 10000);
+            QTest::qWait(300);
+            QTRY_VERIFY_WITH_TIMEOUT(!scans.running(), 10000);
+        };
+        for (const QString &step : steps.split(u' ')) {
+            if (step == "hold") {
+                QVERIFY(QFile(hold).open(QIODevice::WriteOnly));
+            } else if (step == "release") {
+                QTest::qWait(300);
+                told << QStringLiteral("%1:%2").arg(started("start-server")).arg(started("track-devices"));
+                QVERIFY(QFile::remove(hold));
+                runOut();
+            } else if (step == "wait") {
+                runOut();
+            } else if (step == "change") {
+                adb.track("S2\tdevice\n");
+                QTest::qWait(300);
+            } else {
+                step == "launch" ? scans.launch() : step == "ask" ? scans.scanAsked() : step == "want" ? scans.scanWanted() : scans.setInstalling(step == "install");
+            }
+        }
+        told << "=" + QString::number(started("start-server"));
+        QTEST(told.join(u' '), "told");
     }
 
     // A change the watcher sees starts one scan; «Обновить» meanwhile joins it, and a change
