@@ -290,9 +290,10 @@ private slots:
 
     // Which scans run, one at a time, and as what they come back, over a few steps: "hold"
     // keeps every scan in its start-server until "release", which first notes how many scans
-    // and streams have started; "wait" lets the scans run out. "want" is a connect that ended,
-    // "change" a unit the watcher's stream tells of, "ask" a click. Told: "busy" for each asked
-    // scan the window shows, then how each scan came back, and at the end the number of scans.
+    // and streams have started; "wait" lets the scans run out; "quiet" counts the watcher's
+    // comparisons over a second. "want" is a connect that ended, "change" a unit the watcher's
+    // stream tells of, "ask" a click. Told: "busy" for each asked scan the window shows (as
+    // running, or "idle"), then how each scan came back, and at the end the number of scans.
     void scheduling_data()
     {
         QTest::addColumn<QString>("steps");
@@ -300,9 +301,9 @@ private slots:
         QTest::newRow("clicks join the launch scan; the stream waits for its server") << "hold launch ask ask release" << "busy 1:0 asked =1";
         QTest::newRow("a click turns an automatic scan into an asked one") << "launch wait hold want ask release" << "busy asked busy 2:1 asked =2";
         QTest::newRow("a click during an install is no asked scan, the next one is")
-            << "launch wait install hold want ask release installed ask wait" << "busy asked busy 2:1 auto busy asked =3";
+            << "launch wait install hold want ask release installed ask wait quiet" << "busy asked busy 2:1 auto busy asked ~0 =3";
         QTest::newRow("asked before the install began") << "launch wait hold ask install release" << "busy asked busy 2:1 asked =2";
-        QTest::newRow("wanted twice during a scan: once after it") << "launch wait hold want want release" << "busy asked 2:1 auto auto =3";
+        QTest::newRow("wanted twice during a scan: once after it") << "launch wait hold want want release ask wait" << "busy asked 2:1 auto auto busy asked =4";
         QTest::newRow("a change during an automatic scan: once after it") << "launch wait hold want change release" << "busy asked 2:1 auto auto =3";
         QTest::newRow("a connect ends during an asked scan: once after it") << "launch wait hold ask want release" << "busy asked busy 2:1 asked auto =3";
     }
@@ -313,9 +314,9 @@ private slots:
         adb.setListing(kHeader);
         const QString hold = adb.resourceDir() + "/hold";
         adb.replyWithScript({"start-server"}, "while [ -e \"$R/hold\" ]; do sleep 0.02; done");
-        ScanScheduler scans(adb.resourceDir(), adb::Timing{}, true, nullptr);
+        ScanScheduler scans(adb.resourceDir(), {.pollFastMs = 100}, true, nullptr);
         QStringList told;
-        connect(&scans, &ScanScheduler::askedScanStarted, [&] { told << "busy"; });
+        connect(&scans, &ScanScheduler::askedScanStarted, [&] { told << (scans.askedRunning() ? "busy" : "idle"); });
         connect(&scans, &ScanScheduler::scanFinished, [&](ScanKind kind) { told << (kind == ScanKind::Asked ? "asked" : "auto"); });
         const auto started = [&](const char *command) { return adb.calls().count(QStringList{command}); };
         const auto runOut = [&] {
@@ -333,6 +334,10 @@ private slots:
                 runOut();
             } else if (step == "wait") {
                 runOut();
+            } else if (step == "quiet") {
+                const qsizetype before = started("devices");
+                QTest::qWait(1000);
+                told << "~" + QString::number(started("devices") - before);
             } else if (step == "change") {
                 adb.track("S2\tdevice\n");
                 QTest::qWait(300);
