@@ -147,8 +147,8 @@ remove_tree "$pristine.new"
 
 if [ ! -e "$pristine/.zorvik-pristine" ]; then
     if ! command -v debootstrap >/dev/null; then
-        apt-get update -q
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends debootstrap
+        apt-get -o Acquire::Retries=5 update -q
+        DEBIAN_FRONTEND=noninteractive apt-get -o Acquire::Retries=5 install -y -q --no-install-recommends debootstrap
     fi
     archive=$(mirror)
     [ -n "$archive" ] || { log "no Debian mirror in /etc/apt/sources.list or /etc/apt/sources.list.d"; exit 1; }

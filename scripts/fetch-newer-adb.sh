@@ -62,6 +62,7 @@ apt_opts=(
     -o "Dir::Cache=$state/cache"
     -o "APT::Sandbox::User=$(id -un)"
     -o "Debug::NoLocking=1"
+    -o "Acquire::Retries=5"
 )
 echo "fetch-newer-adb: reading $backports and $codename from $mirror" >&2
 apt-get "${apt_opts[@]}" -qq update >&2

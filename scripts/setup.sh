@@ -43,5 +43,7 @@ if [ "$(id -u)" -ne 0 ]; then
     sudo_cmd=(sudo)
 fi
 echo "Installing: ${missing[*]}"
-"${sudo_cmd[@]}" apt-get update -q
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+# A mirror that drops a connection now and then is tried again rather than failing the set-up.
+retries=(-o Acquire::Retries=5)
+"${sudo_cmd[@]}" apt-get "${retries[@]}" update -q
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get "${retries[@]}" install -y -q --no-install-recommends "${missing[@]}"
