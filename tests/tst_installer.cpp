@@ -341,8 +341,11 @@ private slots:
             } else if (step == "change") {
                 adb.track("S2\tdevice\n");
                 QTest::qWait(300);
+            } else if (step == "launch" || step == "ask" || step == "want") {
+                step == "launch" ? scans.launch() : step == "ask" ? scans.scanAsked() : scans.scanWanted();
             } else {
-                step == "launch" ? scans.launch() : step == "ask" ? scans.scanAsked() : step == "want" ? scans.scanWanted() : scans.setInstalling(step == "install");
+                QVERIFY2(step == "install" || step == "installed", qPrintable("no such step: " + step));
+                scans.setInstalling(step == "install");
             }
         }
         told << "=" + QString::number(started("start-server"));
