@@ -3,11 +3,16 @@
 // The real adb against simulated head units (tools/headunit-sim): make the sandbox first,
 // then the units, so the units end before their server.
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <csignal>
 
@@ -104,11 +109,28 @@ public:
         (void)runAdb({QStringLiteral("start-server")});
     }
 
+    // Its destructor warns when the server outlived it, or when adb commands of this process
+    // still ran 30 s on, which QTest::failOnWarning turns into failures. The installer's
+    // workers are never waited for, and an adb command they still run would find its server
+    // gone and start it again, so it goes only once they are done: end the installer first.
     ~AdbServerSandbox()
     {
+        for (QDeadlineTimer limit(30000); adbChildren() > 0 && !limit.hasExpired();)
+            QThread::msleep(50);
+        if (adbChildren() > 0)
+            qWarning("adb commands still ran when their server was to end");
         // Its marker, named after its port, goes with its home, a temporary folder.
         (void)runAdb({QStringLiteral("kill-server")});
         qunsetenv("ANDROID_ADB_SERVER_PORT");
+        const auto listening = [this] {
+            QTcpSocket server;
+            server.connectToHost(QHostAddress::LocalHost, m_port);
+            return m_port != 0 && server.waitForConnected(1000);
+        };
+        for (QDeadlineTimer limit(3000); listening() && !limit.hasExpired();)
+            QThread::msleep(50);
+        if (listening())
+            qWarning("an adb server outlived its sandbox");
     }
 
     [[nodiscard]] AdbResult runAdb(const QStringList &arguments) const
@@ -136,6 +158,27 @@ public:
     }
 
 private:
+    // The adb commands this process has started and that still run: its children that are
+    // adb, or the shell script an unpacked adb is started by.
+    static int adbChildren()
+    {
+        int count = 0;
+        const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+        for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile stat("/proc/" + pid + "/stat");
+            QFile command("/proc/" + pid + "/cmdline");
+            if (!pid.front().isDigit() || !stat.open(QIODevice::ReadOnly) || !command.open(QIODevice::ReadOnly))
+                continue;
+            // "PID (NAME) STATE PPID ...", where NAME may hold anything.
+            const QByteArray status = stat.readAll();
+            const QList<QByteArray> words = command.readAll().split('\0');
+            const auto isAdb = [](const QByteArray &word) { return word == "adb" || word.endsWith("/adb"); };
+            if (status.mid(status.lastIndexOf(')') + 2).split(' ').value(1) == self && (isAdb(words.value(0)) || isAdb(words.value(1))))
+                ++count;
+        }
+        return count;
+    }
+
     QTemporaryDir m_ownHome;
     QString m_adb;
     QString m_home;
