@@ -4,7 +4,6 @@
 // then the units, so the units end before their server.
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,7 +11,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QtCore/qtestsupport_core.h>
 
 #include <csignal>
 
@@ -115,21 +114,17 @@ public:
     // gone and start it again, so it goes only once they are done: end the installer first.
     ~AdbServerSandbox()
     {
-        for (QDeadlineTimer limit(30000); adbChildren() > 0 && !limit.hasExpired();)
-            QThread::msleep(50);
-        if (adbChildren() > 0)
+        if (!QTest::qWaitFor([] { return adbChildren() == 0; }, 30000))
             qWarning("adb commands still ran when their server was to end");
         // Its marker, named after its port, goes with its home, a temporary folder.
         (void)runAdb({QStringLiteral("kill-server")});
         qunsetenv("ANDROID_ADB_SERVER_PORT");
-        const auto listening = [this] {
+        const auto closed = [this] {
             QTcpSocket server;
             server.connectToHost(QHostAddress::LocalHost, m_port);
-            return m_port != 0 && server.waitForConnected(1000);
+            return m_port == 0 || !server.waitForConnected(1000);
         };
-        for (QDeadlineTimer limit(3000); listening() && !limit.hasExpired();)
-            QThread::msleep(50);
-        if (listening())
+        if (!QTest::qWaitFor(closed, 3000))
             qWarning("an adb server outlived its sandbox");
     }
 
